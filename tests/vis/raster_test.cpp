@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "pixels.h"
+#include "raster.h"
+
+namespace {
+
+constexpr TColor kRed = 0x0000FF;
+constexpr TColor kBlue = 0xFF0000;
+
+std::set<Point> Line(int x0, int y0, int x1, int y1, int width = 40, int height = 40)
+{
+    TBitmap bitmap(width, height);
+    bitmap.PenColor = kRed;
+    bitmap.MoveTo(x0, y0);
+    bitmap.LineTo(x1, y1);
+    return LitPixels(bitmap);
+}
+
+TEST(RasterLine, LightsTheDocumentedPixelsAndNotTheEndPoint)
+{
+    EXPECT_EQ(Line(0, 0, 3, 3), (std::set<Point>{{0, 0}, {1, 1}, {2, 2}}));
+    EXPECT_EQ(Line(3, 3, 0, 0), (std::set<Point>{{3, 3}, {2, 2}, {1, 1}}));
+    EXPECT_EQ(Line(0, 0, 4, 1), (std::set<Point>{{0, 0}, {1, 0}, {2, 1}, {3, 1}}));
+    EXPECT_EQ(Line(4, 1, 0, 0), (std::set<Point>{{4, 1}, {3, 1}, {2, 0}, {1, 0}}));
+    EXPECT_EQ(Line(2, 5, 2, 1), (std::set<Point>{{2, 5}, {2, 4}, {2, 3}, {2, 2}}));
+    EXPECT_EQ(Line(1, 0, 0, 3), (std::set<Point>{{1, 0}, {1, 1}, {0, 2}}));
+    EXPECT_TRUE(Line(7, 7, 7, 7).empty());
+}
+
+TEST(RasterLine, EveryLineIsConnectedAndHugsTheIdealLine)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> coordinate(0, 39);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int x0 = coordinate(random), y0 = coordinate(random);
+        const int x1 = coordinate(random), y1 = coordinate(random);
+        const std::set<Point> lit = Line(x0, y0, x1, y1);
+        const int dx = x1 - x0, dy = y1 - y0;
+        const int n = std::max(std::abs(dx), std::abs(dy));
+        SCOPED_TRACE(testing::Message() << x0 << "," << y0 << " -> " << x1 << "," << y1);
+        ASSERT_EQ(static_cast<int>(lit.size()), n);  // one pixel per major step
+        if (n == 0) continue;
+        EXPECT_TRUE(lit.count({x0, y0}));
+        EXPECT_FALSE(lit.count({x1, y1}));
+        for (const auto& [x, y] : lit) {
+            // Distance along the minor axis from the ideal line: at most 1/2.
+            if (std::abs(dx) >= std::abs(dy)) {
+                const double ideal = y0 + static_cast<double>(dy) * (x - x0) / dx;
+                EXPECT_LE(std::abs(y - ideal), 0.5 + 1e-9);
+            } else {
+                const double ideal = x0 + static_cast<double>(dx) * (y - y0) / dy;
+                EXPECT_LE(std::abs(x - ideal), 0.5 + 1e-9);
+            }
+            // 8-connected: each pixel but the last has a neighbour further on.
+            bool hasNeighbour = false;
+            for (const auto& [ox, oy] : lit)
+                if ((ox != x || oy != y) && std::abs(ox - x) <= 1 && std::abs(oy - y) <= 1)
+                    hasNeighbour = true;
+            EXPECT_TRUE(hasNeighbour || n == 1);
+        }
+    }
+}
+
+TEST(RasterLine, ClippingCutsExactlyTheSameLine)
+{
+    // A line drawn on a small bitmap lights the pixels that the same line
+    // lights inside that window of a large one, wherever its ends lie.
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> coordinate(-60, 80);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int x0 = coordinate(random), y0 = coordinate(random);
+        const int x1 = coordinate(random), y1 = coordinate(random);
+        TBitmap small(20, 15), large(300, 300);
+        small.PenColor = large.PenColor = kRed;
+        small.MoveTo(x0, y0);
+        small.LineTo(x1, y1);
+        large.MoveTo(x0 + 100, y0 + 100);
+        large.LineTo(x1 + 100, y1 + 100);
+        std::set<Point> expected;
+        for (const auto& [x, y] : LitPixels(large))
+            if (x >= 100 && x < 120 && y >= 100 && y < 115) expected.insert({x - 100, y - 100});
+        ASSERT_EQ(LitPixels(small), expected) << x0 << "," << y0 << " -> " << x1 << "," << y1;
+        EXPECT_EQ(small.PenX(), x1);
+        EXPECT_EQ(small.PenY(), y1);
+    }
+}
+
+TEST(RasterLine, HugeCoordinatesAreClippedWithoutWalkingTheLine)
+{
+    TBitmap bitmap(10, 10);
+    bitmap.PenColor = kRed;
+    bitmap.MoveTo(-2000000000, 5);
+    bitmap.LineTo(2000000000, 5);
+    std::set<Point> row;
+    for (int x = 0; x < 10; ++x)
+        row.insert({x, 5});
+    EXPECT_EQ(LitPixels(bitmap), row);
+
+    TBitmap steep(10, 10);
+    steep.PenColor = kRed;
+    steep.MoveTo(2147483647, -2147483647);  // far corner to far corner
+    steep.LineTo(-2147483647 - 1, 2147483647);
+    const std::set<Point> lit = LitPixels(steep);
+    EXPECT_FALSE(lit.empty());
+    for (const auto& [x, y] : lit)
+        EXPECT_LE(std::abs(x + y), 1);
+}
+
+TEST(RasterRectangle, OutlinesWithThePenFillsWithTheBrushAndExcludesRightAndBottom)
+{
+    TBitmap bitmap(10, 10);
+    bitmap.PenColor = kRed;
+    bitmap.BrushColor = kBlue;
+    bitmap.Rectangle(6, 5, 2, 1);  // corners given swapped
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) {
+            TColor expected = 0;
+            if (x >= 2 && x <= 5 && y >= 1 && y <= 4)
+                expected = (x == 2 || x == 5 || y == 1 || y == 4) ? kRed : kBlue;
+            EXPECT_EQ(bitmap.GetPixel(x, y), expected) << x << "," << y;
+        }
+
+    TBitmap empty(10, 10);
+    empty.PenColor = kRed;
+    empty.Rectangle(3, 4, 3, 9);
+    empty.Rectangle(1, 4, 8, 4);
+    EXPECT_TRUE(LitPixels(empty).empty());
+
+    TBitmap clipped(10, 10);
+    clipped.PenColor = clipped.BrushColor = kRed;
+    clipped.Rectangle(-5, 8, 3, 400);
+    std::set<Point> expected;
+    for (int y = 8; y < 10; ++y)
+        for (int x = 0; x < 3; ++x)
+            expected.insert({x, y});
+    EXPECT_EQ(LitPixels(clipped), expected);
+}
+
+TEST(RasterPixel, SetAndGetOutsideTheBitmapTouchNothing)
+{
+    TBitmap bitmap(4, 3);
+    bitmap.SetPixel(-1, 0, kRed);
+    bitmap.SetPixel(4, 0, kRed);
+    bitmap.SetPixel(0, 3, kRed);
+    bitmap.SetPixel(3, 2, kBlue);
+    EXPECT_EQ(LitPixels(bitmap), (std::set<Point>{{3, 2}}));
+    EXPECT_EQ(bitmap.GetPixel(3, 2), kBlue);
+    EXPECT_EQ(bitmap.GetPixel(4, 2), TBitmap::CLR_INVALID);
+    EXPECT_EQ(bitmap.GetPixel(0, -1), TBitmap::CLR_INVALID);
+}
+
+TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
+{
+    TBitmap source(4, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            source.SetPixel(x, y, 0x100 * y + x + 1);
+
+    // A surface owned by someone else, with a stride wider than its width.
+    std::uint32_t pixels[3 * 8] = {};
+    int changes = 0;
+    TDrawSurface surface;
+    surface.Bits = pixels;
+    surface.Width = 5;
+    surface.Height = 3;
+    surface.Stride = 8;
+    surface.Changed = [](void* user) { ++*static_cast<int*>(user); };
+    surface.User = &changes;
+
+    ASSERT_TRUE(BitBlt(&surface, 3, -1, 4, 4, source.Handle(), 0, 0, SRCCOPY));
+    EXPECT_EQ(changes, 1);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 8; ++x) {
+            std::uint32_t expected = 0;
+            if (x >= 3 && x < 5) expected = 0x100 * (y + 1) + (x - 3) + 1;
+            EXPECT_EQ(pixels[y * 8 + x], expected) << x << "," << y;
+        }
+
+    EXPECT_FALSE(BitBlt(&surface, 0, 0, 4, 4, source.Handle(), 0, 0, 0x00EE0086));
+    EXPECT_FALSE(BitBlt(nullptr, 0, 0, 4, 4, source.Handle(), 0, 0, SRCCOPY));
+    EXPECT_EQ(changes, 1);
+
+    // A source block partly outside its own bitmap copies only what exists.
+    TBitmap target(4, 4);
+    ASSERT_TRUE(BitBlt(target.Handle(), 0, 0, 4, 4, source.Handle(), 2, -1, SRCCOPY));
+    EXPECT_EQ(target.GetPixel(0, 1), source.GetPixel(2, 0));
+    EXPECT_EQ(target.GetPixel(1, 3), source.GetPixel(3, 2));
+    EXPECT_EQ(target.GetPixel(0, 0), 0u);
+    EXPECT_EQ(target.GetPixel(2, 1), 0u);
+}
+
+}  // namespace

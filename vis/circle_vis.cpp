@@ -1,0 +1,91 @@
+#include "circle_vis.h"
+
+#include <array>
+#include <cmath>
+
+#include "scaling.h"
+
+std::unique_ptr<TCircleScope> CircleView;
+
+namespace {
+
+// Point i sits at the angle i / 256 x 6.28, rounded to single precision: the
+// constant is 6.28, not 2 pi, so point 254 stops about 3 degrees short of a
+// full turn. The angles never change, so their sines and cosines are worked
+// out once.
+struct AngleTable {
+    std::array<double, 255> sine{};
+    std::array<double, 255> cosine{};
+    AngleTable()
+    {
+        for (int i = 1; i <= 254; ++i) {
+            const float angle = static_cast<float>(i / 256.0 * 6.28);
+            sine[i] = std::sin(static_cast<double>(angle));
+            cosine[i] = std::cos(static_cast<double>(angle));
+        }
+    }
+};
+
+const AngleTable& Angles()
+{
+    static const AngleTable table;
+    return table;
+}
+
+}  // namespace
+
+TCircleScope::TCircleScope(int width, int height)
+    : BackBuffer(width, height), BackgroundImage(width, height)
+{
+}
+
+std::int64_t TCircleScope::Radius(const TWaveBuffer& data, std::int64_t k) const
+{
+    // Stride is a public field; an element beyond the buffer reads as silence.
+    const int sum = (k >= 0 && k < static_cast<std::int64_t>(data.size()))
+                        ? ChannelSum(data[static_cast<std::size_t>(k)])
+                        : 0;
+    return std::int64_t{TruncToInt(sum / 131070.0 * Gain)} + BaseRadius;
+}
+
+void TCircleScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int Y)
+{
+    const int width = BackBuffer.Width();
+    const int height = BackBuffer.Height();
+    if (ClearEachFrame) {
+        BackBuffer.PenColor = FillColor;
+        BackBuffer.BrushColor = FillColor;
+        BackBuffer.Rectangle(0, 0, width, height);
+        if (UseBackgroundImage)
+            BitBlt(BackBuffer.Handle(), 0, 0, width, height, BackgroundImage.Handle(), 0, 0,
+                   SRCCOPY);
+    }
+
+    BackBuffer.PenColor = TraceColor;
+    const int firstX = X;
+    const int firstY = ClampToInt(std::int64_t{Y} + Radius(data, 0));
+    BackBuffer.MoveTo(firstX, firstY);
+    const AngleTable& angles = Angles();
+    for (int i = 1; i <= 254; ++i) {
+        const double r = static_cast<double>(Radius(data, std::int64_t{i} * Stride));
+        const int px = ClampToInt(std::int64_t{X} + TruncToInt(r * angles.sine[i]));
+        const int py = ClampToInt(std::int64_t{Y} + TruncToInt(r * angles.cosine[i]));
+        switch (RenderMode) {
+            case 0:
+                BackBuffer.LineTo(px, py);
+                break;
+            case 1:
+                BackBuffer.MoveTo(X, Y);
+                BackBuffer.LineTo(px, py);
+                break;
+            case 2:
+                BackBuffer.SetPixel(px, py, TraceColor);
+                break;
+            default:
+                break;
+        }
+    }
+    BackBuffer.LineTo(firstX, firstY);
+
+    BitBlt(surface, 0, 0, width, height, BackBuffer.Handle(), 0, 0, SRCCOPY);
+}

@@ -1,0 +1,58 @@
+#include "osc_vis.h"
+
+#include "scaling.h"
+
+std::unique_ptr<TOcilloScope> OscView;
+
+TOcilloScope::TOcilloScope(int width, int height)
+    : BackBuffer(width, height), BackgroundImage(width, height)
+{
+}
+
+int TOcilloScope::Deflection(const TWaveBuffer& data, std::int64_t k) const
+{
+    // Stride is a public field; an element beyond the buffer reads as silence
+    // instead of memory that is not the buffer's.
+    const int sum = (k >= 0 && k < static_cast<std::int64_t>(data.size()))
+                        ? ChannelSum(data[static_cast<std::size_t>(k)])
+                        : 0;
+    return TruncToInt(sum / 131070.0 * Gain);
+}
+
+void TOcilloScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int Y)
+{
+    const int width = BackBuffer.Width();
+    const int height = BackBuffer.Height();
+    if (ClearEachFrame) {
+        BackBuffer.PenColor = FillColor;
+        BackBuffer.BrushColor = FillColor;
+        if (UseBackgroundImage)
+            BitBlt(BackBuffer.Handle(), 0, 0, width, height, BackgroundImage.Handle(), 0, 0,
+                   SRCCOPY);
+        else
+            BackBuffer.Rectangle(0, 0, width, height);
+    }
+
+    BackBuffer.PenColor = TraceColor;
+    BackBuffer.MoveTo(X, ClampToInt(std::int64_t{Y} + Deflection(data, 0)));
+    for (int i = 1; i <= 256; ++i) {
+        const int px = ClampToInt(std::int64_t{X} + i);
+        const int py = ClampToInt(std::int64_t{Y} + Deflection(data, std::int64_t{i} * Stride));
+        switch (RenderMode) {
+            case 0:
+                BackBuffer.LineTo(px, py);
+                break;
+            case 1:
+                BackBuffer.MoveTo(px, Y);
+                BackBuffer.LineTo(px, py);
+                break;
+            case 2:
+                BackBuffer.SetPixel(px, py, TraceColor);
+                break;
+            default:
+                break;
+        }
+    }
+
+    BitBlt(surface, 0, 0, width, height, BackBuffer.Handle(), 0, 0, SRCCOPY);
+}
