@@ -87,6 +87,7 @@ public:
 private:
     void DrawLine(int x0, int y0, int x1, int y1);
     void DrawInsideLine(int x0, int y0, int x1, int y1);
+    void DrawNearLine(int x0, int y0, int x1, int y1);
 
     int width_;
     int height_;

@@ -89,6 +89,35 @@ TEST(RasterLine, ClippingCutsExactlyTheSameLine)
     }
 }
 
+TEST(RasterLine, FarLinesLightWhatTheRuleSaysInsideTheBitmap)
+{
+    // Lines from thousands of pixels away that cross the bitmap, checked
+    // against the rule itself: step k of a shallow line lights
+    // (x0 + k, y0 + round(k * dy / dx)), half rounding away from the start.
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> reach(2500, 6000), inside(0, 19);
+    std::uniform_real_distribution<double> slope(-1.0, 1.0);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int px = inside(random), py = inside(random) % 20;
+        const double a = slope(random);
+        const int back = reach(random), ahead = reach(random);
+        int x0 = px - back, x1 = px + ahead;
+        int y0 = py - static_cast<int>(a * back), y1 = py + static_cast<int>(a * ahead);
+        if (trial % 2) std::swap(x0, x1), std::swap(y0, y1);
+        const std::set<Point> lit = Line(x0, y0, x1, y1, 30, 20);
+        std::set<Point> expected;
+        const std::int64_t n = std::abs(x1 - x0), m = std::abs(y1 - y0);
+        for (std::int64_t k = 0; k < n; ++k) {
+            const std::int64_t x = x0 + (x1 > x0 ? k : -k);
+            const std::int64_t offset = (2 * k * m + n) / (2 * n);
+            const std::int64_t y = y0 + (y1 >= y0 ? offset : -offset);
+            if (x >= 0 && x < 30 && y >= 0 && y < 20) expected.insert({int(x), int(y)});
+        }
+        ASSERT_FALSE(expected.empty());
+        ASSERT_EQ(lit, expected) << x0 << "," << y0 << " -> " << x1 << "," << y1;
+    }
+}
+
 TEST(RasterLine, HugeCoordinatesAreClippedWithoutWalkingTheLine)
 {
     TBitmap bitmap(10, 10);
