@@ -1,0 +1,101 @@
+// Decodes a stream's compressed audio from its download ring with FFmpeg
+// (libavformat over a custom reader, libavcodec, libswresample) into 16-bit
+// stereo frames at the output's rate.
+//
+// One thread at a time uses a decoder: the thread that opens the stream
+// probes it, then the stream's decoder thread decodes. Reads block on the
+// ring; ByteRing::Abort makes them fail, which ends whatever call waits.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "byte_ring.h"
+
+struct AVFormatContext;
+struct AVInputFormat;
+struct AVCodecContext;
+struct AVIOContext;
+struct AVPacket;
+struct AVFrame;
+struct SwrContext;
+
+namespace sonivex {
+
+class Decoder {
+public:
+    // Identifies the format from the ring's first bytes (using the content
+    // type as a hint), opens its decoder and decodes until the first sound,
+    // which it keeps for the first Decode call. Fails (null, with error set
+    // to BASS_ERROR_FORMAT, or BASS_ERROR_UNKNOWN when the read was aborted)
+    // when no audio decodes within the first 64 KiB.
+    static std::unique_ptr<Decoder> Open(std::shared_ptr<ByteRing> ring,
+                                         std::string_view contentType, int outputRate, int& error);
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    enum class Result { Frames, End, Aborted };
+    // Appends the next decoded frames (one or more packets' worth) to out.
+    Result Decode(std::vector<std::uint32_t>& out);
+
+    // The stream's bit rate as the decoder knows it, 0 when unknown.
+    int BitRate() const;
+    std::string CodecName() const;
+    int SampleRate() const;
+    int Channels() const;
+
+    // For streams whose titles travel in comment headers (Ogg Vorbis and
+    // Opus): "StreamTitle='ARTIST - TITLE';" from the latest comments, and
+    // whether it changed since the last call.
+    bool TakeTitle(std::string& metadata);
+
+private:
+    Decoder() = default;
+    bool OpenFormat(const AVInputFormat* format);
+    bool OpenCodec();
+    bool NextLink();
+    int ReadLinked(std::uint8_t* buffer, int size);
+    ByteRing::ReadResult ReadSource(std::uint8_t* out, std::size_t size, std::size_t& got);
+    ByteRing::ReadResult ReadExactly(std::uint8_t* out, std::size_t size);
+    bool Convert(const AVFrame* frame, std::vector<std::uint32_t>& out);
+    void NoteComments(const char* artist, const char* title);
+    static int ReadThunk(void* self, std::uint8_t* buffer, int size);
+
+    std::shared_ptr<ByteRing> ring_;
+    int outputRate_ = 44100;
+    bool aborted_ = false;
+    AVIOContext* io_ = nullptr;
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* codec_ = nullptr;
+    SwrContext* resampler_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int streamIndex_ = -1;
+    // The layout the resampler was set up for.
+    int resamplerRate_ = 0;
+    int resamplerFormat_ = -1;
+    std::uint64_t resamplerLayout_ = 0;
+    int resamplerChannels_ = 0;
+    std::vector<std::uint32_t> pending_;  // sound decoded while opening
+
+    // A chained Ogg stream is handed to the demuxer one link at a time: the
+    // reader walks the pages, ends the demuxer's input where a new link
+    // starts, and a new demuxer takes over from that page on, whatever codec
+    // or rate the link has.
+    enum class Pages { Unknown, Ogg, Other };
+    Pages pages_ = Pages::Unknown;
+    std::string ready_;           // bytes for the demuxer before any more are read
+    std::uint64_t pageLeft_ = 0;  // bytes of the current page still to pass on
+    bool linkHasData_ = false;    // a page past the link's first headers went by
+    bool linkEnded_ = false;
+    std::string nextLink_;  // bytes read ahead: the start of the stream or of the next link
+    std::uint64_t nextLinkBody_ = 0;  // the body length of the next link's first page
+    std::string title_;
+    bool titleChanged_ = false;
+};
+
+}  // namespace sonivex

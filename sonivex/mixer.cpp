@@ -1,0 +1,66 @@
+#include "mixer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sonivex {
+
+void Mixer::Add(std::shared_ptr<PlaybackChannel> channel)
+{
+    std::lock_guard guard(lock_);
+    if (std::find(channels_.begin(), channels_.end(), channel) == channels_.end())
+        channels_.push_back(std::move(channel));
+}
+
+void Mixer::Remove(const PlaybackChannel* channel)
+{
+    std::lock_guard guard(lock_);
+    std::erase_if(channels_, [&](const auto& c) { return c.get() == channel; });
+}
+
+void Mixer::RemoveAll()
+{
+    std::lock_guard guard(lock_);
+    channels_.clear();
+}
+
+void Mixer::Render(std::int16_t* out, std::size_t frames)
+{
+    std::lock_guard guard(lock_);
+    if (scratch_.size() < frames) {
+        // Outputs ask for the same block size every time, so this happens
+        // once at most per output.
+        scratch_.resize(frames);
+        sum_.resize(2 * frames);
+    }
+    std::fill(sum_.begin(), sum_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 0);
+
+    for (auto& channel : channels_) {
+        const std::size_t got = channel->ring.Read(scratch_.data(), frames);
+        if (got < frames) {
+            // A download slower than playback plays silence until data comes.
+            std::fill(scratch_.begin() + static_cast<std::ptrdiff_t>(got),
+                      scratch_.begin() + static_cast<std::ptrdiff_t>(frames), 0u);
+            if (channel->sourceEnded.load(std::memory_order_acquire) && channel->ring.Held() == 0)
+                channel->stopped.store(true, std::memory_order_release);
+            else
+                channel->underruns.fetch_add(1, std::memory_order_relaxed);
+        }
+        channel->history.Append(scratch_.data(), frames);
+        channel->framesOutput.fetch_add(frames, std::memory_order_relaxed);
+        for (std::size_t i = 0; i < frames; ++i) {
+            sum_[2 * i] += static_cast<std::int16_t>(scratch_[i] & 0xFFFF);
+            sum_[2 * i + 1] += static_cast<std::int16_t>(scratch_[i] >> 16);
+        }
+    }
+    std::erase_if(channels_,
+                  [](const auto& c) { return c->stopped.load(std::memory_order_acquire); });
+
+    const float volume = volume_.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < 2 * frames; ++i) {
+        const float scaled = static_cast<float>(sum_[i]) * volume;
+        out[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
+    }
+}
+
+}  // namespace sonivex

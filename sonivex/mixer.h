@@ -1,0 +1,55 @@
+// The output side of every playing stream: each stream's decoded frames are
+// mixed, the master volume applied, and what each stream contributed is
+// kept as its output history.
+//
+// Render runs on the output's thread (SDL's callback or the null output's
+// clock). Add and Remove may come from any thread; they and Render share
+// one short lock, under which nothing calls out of the library.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "frame_ring.h"
+#include "output_history.h"
+
+namespace sonivex {
+
+// One stream's place in the output.
+class PlaybackChannel {
+public:
+    explicit PlaybackChannel(std::size_t ringFrames) : ring(ringFrames) {}
+
+    FrameRing ring;         // decoded frames waiting to be played
+    OutputHistory history;  // frames as they reached the output
+    // Set by the decoder when no more frames will come: once the ring runs
+    // dry the channel stops.
+    std::atomic<bool> sourceEnded{false};
+    std::atomic<bool> stopped{false};
+    std::atomic<std::uint64_t> framesOutput{0};
+    std::atomic<std::uint64_t> underruns{0};
+};
+
+class Mixer {
+public:
+    explicit Mixer(const std::atomic<float>& volume) : volume_(volume) {}
+
+    void Add(std::shared_ptr<PlaybackChannel> channel);
+    void Remove(const PlaybackChannel* channel);
+    void RemoveAll();
+
+    // Fills out with frames of interleaved 16-bit stereo.
+    void Render(std::int16_t* out, std::size_t frames);
+
+private:
+    const std::atomic<float>& volume_;
+    std::mutex lock_;
+    std::vector<std::shared_ptr<PlaybackChannel>> channels_;
+    std::vector<std::uint32_t> scratch_ = std::vector<std::uint32_t>(8192);
+    std::vector<std::int32_t> sum_ = std::vector<std::int32_t>(2 * 8192);
+};
+
+}  // namespace sonivex

@@ -1,0 +1,109 @@
+// One stream from an address: its download, its decoder and its place in
+// the output, from BASS_StreamCreateURL to BASS_StreamFree.
+//
+// Thread rules: Open runs on the calling thread and blocks; every other
+// member may be called from any thread. The application's download callback
+// runs only on the download threads (or, once, on the opening thread when a
+// download ended before it was known to be audio), never two calls at once;
+// its sync callbacks run on the sync thread. No lock of a stream is held
+// while either runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "byte_ring.h"
+#include "decoder.h"
+#include "download.h"
+#include "mixer.h"
+#include "sonivex.h"
+
+namespace sonivex {
+
+struct StreamSettings {
+    int outputRate = 44100;
+    int bufferMs = 500;      // decoded sound kept ahead of the output
+    int netBufferMs = 5000;  // the download buffer, in ms of the stream
+    int prebufPercent = 75;
+    int connectTimeoutMs = 5000;
+    int readTimeoutMs = 10000;
+    bool followPlaylists = false;
+    std::string proxy;
+};
+
+class Stream : public std::enable_shared_from_this<Stream> {
+public:
+    Stream(StreamSettings settings, DWORD flags, DOWNLOADPROC* proc, void* user);
+    ~Stream();
+
+    // Connects, follows playlists, identifies the format and fills the
+    // download buffer to the pre-buffer level. Returns BASS_OK or an error
+    // code; abort (set by BASS_Free) ends it early.
+    int Open(const std::string& url, const std::atomic<bool>& abort);
+
+    void SetHandle(HSTREAM handle) { handle_.store(handle); }
+    HSTREAM Handle() const { return handle_.load(); }
+
+    // Starts the decoder thread and puts the stream into the output.
+    bool Play(Mixer& mixer);
+    bool Playing() const;
+    // Ends an Open in progress on another thread (BASS_Free).
+    void CancelOpen();
+    // Stops the sound at once and lets go of every thread; never waits for
+    // the application's callbacks. The output removes the channel itself.
+    void Free(Mixer* mixer);
+
+    QWORD FilePosition(DWORD mode) const;
+    // The tag block or text of that type, or "" with has false.
+    std::string Tags(DWORD type, bool& has) const;
+    HSYNC AddSync(DWORD type, SYNCPROC* proc, void* user, HSYNC handle);
+    bool HasSync(HSYNC sync) const;
+
+    const std::shared_ptr<PlaybackChannel>& Channel() const { return channel_; }
+
+    // Computes the download buffer's size: netBufferMs at the given rate (or
+    // 128 kbps when unknown), at least 16 KiB.
+    static std::size_t DownloadBufferSize(int netBufferMs, int kbps);
+
+private:
+    int OpenAddress(const std::string& url, int depth, std::set<std::string>& visited,
+                    const std::atomic<bool>& abort);
+    int OpenAudio(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort);
+    std::shared_ptr<Download> Connect(const std::string& url);
+    void OnMetadata(std::string_view text);
+    void DecodeLoop();
+
+    struct Sync {
+        HSYNC handle;
+        DWORD type;
+        SYNCPROC* proc;
+        void* user;
+    };
+
+    const StreamSettings settings_;
+    const DWORD flags_;
+    DOWNLOADPROC* const proc_;
+    void* const user_;
+    std::atomic<HSTREAM> handle_{0};
+    std::atomic<bool> freed_{false};
+    std::atomic<bool> playing_{false};
+
+    std::shared_ptr<Download> download_;  // the audio download
+    std::shared_ptr<Download> opening_;   // the download Open waits on (under lock_)
+    std::shared_ptr<ByteRing> ring_;
+    std::unique_ptr<Decoder> decoder_;  // until the decoder thread takes it
+    std::shared_ptr<PlaybackChannel> channel_;
+
+    mutable std::mutex lock_;  // guards what follows
+    std::string metadata_;
+    std::string icyTags_, httpTags_;
+    bool hasIcy_ = false, hasHttp_ = false;
+    std::vector<Sync> syncs_;
+};
+
+}  // namespace sonivex

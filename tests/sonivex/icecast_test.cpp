@@ -1,0 +1,98 @@
+// Against a real Icecast 2 fed by ffmpeg: a station as listeners meet it.
+#include "icecast_server.h"
+#include "library_test.h"
+
+namespace sonivex_test {
+namespace {
+
+struct Icecast : LibraryTest {
+    void SetUp() override
+    {
+        if (!kit::IcecastServer::Available()) GTEST_SKIP() << "icecast2 or ffmpeg missing";
+        LibraryTest::SetUp();
+    }
+};
+
+struct Titles {
+    std::mutex lock;
+    std::vector<std::string> seen;
+    static void Proc(HSYNC, DWORD channel, DWORD, void* user)
+    {
+        auto* self = static_cast<Titles*>(user);
+        const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
+        std::lock_guard guard(self->lock);
+        self->seen.emplace_back(meta ? meta : "");
+    }
+    bool Saw(const std::string& text)
+    {
+        std::lock_guard guard(lock);
+        return std::find(seen.begin(), seen.end(), text) != seen.end();
+    }
+};
+
+TEST_F(Icecast, AnMp3StationPlaysWithItsNameAndTitles)
+{
+    kit::IcecastServer icecast;
+    kit::SourceInfo info;
+    info.name = "Ondalux Jazz";
+    icecast.StartSource("/jazz.mp3", "mp3", 1000, 128, info);
+    // A station on the air for a while: Icecast's burst for new listeners
+    // (64 KiB, 4 s at 128 kbps) has filled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+
+    DownloadRecord record;
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);
+    const auto start = std::chrono::steady_clock::now();
+    const HSTREAM stream = Open(icecast.MountUrl("/jazz.mp3"), &record);
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    // The burst fills three quarters of the buffer at once.
+    EXPECT_LT(SecondsSince(start), 1.0);
+    EXPECT_EQ(record.Statuses().at(0), "HTTP/1.0 200 OK");
+    const std::vector<std::string> lines = TagLines(BASS_ChannelGetTags(stream, BASS_TAG_HTTP));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "icy-name:Ondalux Jazz"), lines.end());
+    // ffmpeg announces no bit rate: the buffer's size comes from the decoder,
+    // 5 s at 128 kbps.
+    EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END), 80000u);
+
+    Titles titles;
+    BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &Titles::Proc, &titles);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    icecast.SetTitle("/jazz.mp3", "Miles Davis - So What");
+    EXPECT_TRUE(WaitUntil([&] { return titles.Saw("StreamTitle='Miles Davis - So What';"); },
+                          std::chrono::seconds(10)));
+    icecast.SetTitle("/jazz.mp3", "Guns N' Roses - Don't Cry");
+    EXPECT_TRUE(WaitUntil([&] { return titles.Saw("StreamTitle='Guns N' Roses - Don't Cry';"); },
+                          std::chrono::seconds(10)));
+
+    std::int16_t samples[1024];
+    ASSERT_EQ(BASS_ChannelGetData(stream, samples, sizeof samples), sizeof samples);
+    int loudest = 0;
+    for (const std::int16_t s : samples)
+        loudest = std::max(loudest, std::abs(int{s}));
+    EXPECT_GT(loudest, 29000);
+    BASS_StreamFree(stream);
+}
+
+TEST_F(Icecast, AnOggStationAndAStationThatGoesOffTheAir)
+{
+    kit::IcecastServer icecast;
+    icecast.StartSource("/live.ogg", "vorbis", 440, 96);
+    DownloadRecord record;
+    const HSTREAM stream = Open(icecast.MountUrl("/live.ogg"), &record);
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    float bins[128];
+    ASSERT_EQ(BASS_ChannelGetData(stream, bins, BASS_DATA_FFT256), 512u);
+    EXPECT_EQ(std::max_element(bins, bins + 128) - bins, 3);  // 440 Hz: bin 2.55, nearest 3
+
+    icecast.StopSource("/live.ogg");
+    EXPECT_TRUE(
+        WaitUntil([&] { return BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0; },
+                  std::chrono::seconds(5)));
+    EXPECT_TRUE(WaitUntil([&] { return record.Ends() == 1; }, std::chrono::seconds(1)));
+    BASS_StreamFree(stream);
+}
+
+}  // namespace
+}  // namespace sonivex_test

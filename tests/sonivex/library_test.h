@@ -1,0 +1,109 @@
+// What the library's network tests share: a fixture that brings the library
+// up on the null output and down again, and a recorder for the download
+// callback.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sonivex.h"
+
+namespace sonivex_test {
+
+// Everything a stream's download callback was told, in order; also whether
+// two calls ever overlapped.
+struct DownloadRecord {
+    mutable std::mutex lock;
+    std::vector<std::string> statuses;
+    std::string audio;
+    int ends = 0;
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+
+    static void Proc(const void* buffer, DWORD length, void* user)
+    {
+        auto* self = static_cast<DownloadRecord*>(user);
+        if (self->inside.fetch_add(1) != 0) self->overlapped = true;
+        {
+            std::lock_guard guard(self->lock);
+            if (buffer == nullptr)
+                ++self->ends;
+            else if (length == 0)
+                self->statuses.emplace_back(static_cast<const char*>(buffer));
+            else
+                self->audio.append(static_cast<const char*>(buffer), length);
+        }
+        self->inside.fetch_sub(1);
+    }
+    std::vector<std::string> Statuses() const
+    {
+        std::lock_guard guard(lock);
+        return statuses;
+    }
+    std::string Audio() const
+    {
+        std::lock_guard guard(lock);
+        return audio;
+    }
+    int Ends() const
+    {
+        std::lock_guard guard(lock);
+        return ends;
+    }
+};
+
+// The tag block as a list of its texts.
+inline std::vector<std::string> TagLines(const char* block)
+{
+    std::vector<std::string> lines;
+    for (; block != nullptr && *block != '\0'; block += std::string(block).size() + 1)
+        lines.emplace_back(block);
+    return lines;
+}
+
+// Waits, checking every 10 ms, until done() or the timeout.
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The library up on the null output (device 0), following playlists, with
+// short time limits; down again after each test.
+struct LibraryTest : testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+        BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+        BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+        BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 2000);
+        BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 2000);
+        BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 5000);
+        BASS_SetConfig(BASS_CONFIG_BUFFER, 500);
+    }
+    void TearDown() override { BASS_Free(); }
+
+    HSTREAM Open(const std::string& url, DownloadRecord* record = nullptr)
+    {
+        return BASS_StreamCreateURL(url.c_str(), 0, BASS_STREAM_STATUS,
+                                    record ? &DownloadRecord::Proc : nullptr, record);
+    }
+};
+
+}  // namespace sonivex_test

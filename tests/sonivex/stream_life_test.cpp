@@ -1,0 +1,277 @@
+// A stream's life after it opened: its buffers and positions, stalls and
+// drops, freeing it while other threads use it, and the library's own
+// start and end.
+#include "fake_server.h"
+#include "library_test.h"
+#include "test_sounds.h"
+
+namespace sonivex_test {
+namespace {
+
+using kit::Script;
+
+const std::string& Mp3()
+{
+    static const std::string tone = kit::EncodeTone("mp3", 8, 1000);
+    return tone;
+}
+
+std::string LiveHead()
+{
+    return Script::IcyHead({"content-type:audio/mpeg", "icy-br:128"});
+}
+
+struct StreamLife : LibraryTest {
+    kit::FakeServer server;
+    QWORD Position(HSTREAM stream, DWORD mode) { return BASS_StreamGetFilePosition(stream, mode); }
+};
+
+TEST_F(StreamLife, TheDownloadBufferFillsAndPausesUntilPlayed)
+{
+    // An endless live stream: 8 s of audio, sent over and over.
+    server.Route("/live", Script().Send(LiveHead()).Repeat(Mp3(), 0));
+    BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 2000);  // 2 s at 128 kbps: 32000 bytes
+    const HSTREAM stream = Open(server.Url("/live"));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(Position(stream, BASS_FILEPOS_END), 32000u);
+    EXPECT_EQ(Position(stream, BASS_FILEPOS_CONNECTED), 1u);
+
+    // Before playing, the decoder has taken only what told it the format, and
+    // the buffer fills to its end and stays there.
+    const QWORD probed = Position(stream, BASS_FILEPOS_CURRENT);
+    EXPECT_LT(probed, 8192u);
+    ASSERT_TRUE(
+        WaitUntil([&] { return Position(stream, BASS_FILEPOS_DOWNLOAD) - probed >= 32000 - 16384; },
+                  std::chrono::seconds(3)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QWORD downloaded = Position(stream, BASS_FILEPOS_DOWNLOAD);
+    EXPECT_LE(downloaded - Position(stream, BASS_FILEPOS_CURRENT), 32000u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Position(stream, BASS_FILEPOS_DOWNLOAD), downloaded);  // paused, not dropped
+    EXPECT_EQ(Position(stream, BASS_FILEPOS_CURRENT), probed);
+    EXPECT_EQ(Position(stream, BASS_FILEPOS_CONNECTED), 1u);  // a full buffer is no stall
+
+    // Playing takes from the buffer and the download resumes.
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Position(stream, BASS_FILEPOS_DOWNLOAD) > downloaded + 16000; },
+                  std::chrono::seconds(3)));
+    for (int i = 0; i < 20; ++i) {
+        const QWORD end = Position(stream, BASS_FILEPOS_END);
+        const QWORD held =
+            Position(stream, BASS_FILEPOS_DOWNLOAD) - Position(stream, BASS_FILEPOS_CURRENT);
+        EXPECT_LE(static_cast<std::int64_t>(held), static_cast<std::int64_t>(end));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(Position(stream, 77), static_cast<QWORD>(-1));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+    BASS_StreamFree(stream);
+}
+
+TEST_F(StreamLife, PrebufferingWaitsForItsShareOfTheBuffer)
+{
+    server.Route("/slow", Script().Send(LiveHead()).SendSlowly(Mp3(), 4000, 20));
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);
+    const HSTREAM stream = Open(server.Url("/slow"));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    const QWORD end = Position(stream, BASS_FILEPOS_END);
+    EXPECT_GE(Position(stream, BASS_FILEPOS_DOWNLOAD) - Position(stream, BASS_FILEPOS_CURRENT),
+              end * 75 / 100);
+    BASS_StreamFree(stream);
+}
+
+TEST_F(StreamLife, AStalledServerCountsAsGoneAfterTheReadTimeout)
+{
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 1000);
+    server.Route("/stall", Script().Send(LiveHead() + Mp3().substr(0, 20000)).Hang());
+    DownloadRecord record;
+    const HSTREAM stream = Open(server.Url("/stall"), &record);
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return Position(stream, BASS_FILEPOS_CONNECTED) == 0; },
+                          std::chrono::seconds(4)));
+    EXPECT_GT(SecondsSince(start), 0.7);
+    EXPECT_EQ(record.Ends(), 1);
+    // The stream plays out what it had, then stops; its handle stays good.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return BASS_ChannelGetData(stream, nullptr, 0) == static_cast<DWORD>(-1) &&
+                   BASS_ErrorGetCode() == BASS_ERROR_NOPLAY;
+        },
+        std::chrono::seconds(5)));
+    EXPECT_NE(Position(stream, BASS_FILEPOS_END), static_cast<QWORD>(-1));
+    EXPECT_TRUE(BASS_StreamFree(stream));
+}
+
+TEST_F(StreamLife, ADroppedConnectionEndsTheDownloadButKeepsItsAudio)
+{
+    const std::string part = Mp3().substr(0, 30000);
+    for (const Script& drop :
+         {Script().Send(LiveHead() + part).Close(), Script().Send(LiveHead() + part).Reset()}) {
+        server.Route("/drop", drop);
+        DownloadRecord record;
+        const HSTREAM stream = Open(server.Url("/drop"), &record);
+        ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+        ASSERT_TRUE(WaitUntil([&] { return Position(stream, BASS_FILEPOS_CONNECTED) == 0; },
+                              std::chrono::seconds(3)));
+        EXPECT_EQ(record.Ends(), 1);
+        EXPECT_EQ(Position(stream, BASS_FILEPOS_DOWNLOAD), part.size());
+        EXPECT_EQ(record.Audio(), part);
+        BASS_StreamFree(stream);
+    }
+}
+
+TEST_F(StreamLife, FreeingNeverWaitsForAStallOrABlockedCallback)
+{
+    // A connection that stalls.
+    server.Route("/stall", Script().Send(LiveHead() + Mp3().substr(0, 20000)).Hang());
+    HSTREAM stream = Open(server.Url("/stall"));
+    ASSERT_NE(stream, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(BASS_StreamFree(stream));
+    EXPECT_LT(SecondsSince(start), 0.1);
+    EXPECT_TRUE(
+        WaitUntil([&] { return server.OpenConnectionCount() == 0; }, std::chrono::seconds(1)));
+
+    // A download callback that blocks until we let it go.
+    struct Blocker {
+        std::atomic<bool> release{false};
+        std::atomic<int> calls{0};
+        std::atomic<bool> calledAfterFree{false};
+        std::atomic<bool> freed{false};
+        static void Proc(const void*, DWORD length, void* user)
+        {
+            auto* self = static_cast<Blocker*>(user);
+            if (self->freed) self->calledAfterFree = true;
+            if (length > 0 && self->calls++ == 3)
+                while (!self->release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    } blocker;
+    server.Route("/live", Script().Send(LiveHead()).SendSlowly(Mp3(), 1000, 5));
+    stream = BASS_StreamCreateURL(server.Url("/live").c_str(), 0, 0, &Blocker::Proc, &blocker);
+    ASSERT_NE(stream, 0u);
+    ASSERT_TRUE(WaitUntil([&] { return blocker.calls > 3; }, std::chrono::seconds(3)));
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(BASS_StreamFree(stream));
+    blocker.freed = true;
+    EXPECT_LT(SecondsSince(start), 0.1);
+    blocker.release = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(blocker.calledAfterFree);
+    EXPECT_FALSE(BASS_StreamFree(stream));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+}
+
+TEST_F(StreamLife, EveryCallMayComeFromAnyThreadWhileAStreamIsFreed)
+{
+    server.Route(
+        "/live",
+        Script()
+            .Send(Script::IcyHead({"content-type:audio/mpeg", "icy-metaint:4000"}))
+            .Repeat(kit::IcyInterleave(Mp3().substr(0, 40000), 4000, {"StreamTitle='T';"}), 50));
+    for (int round = 0; round < 5; ++round) {
+        const HSTREAM stream = Open(server.Url("/live"));
+        ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+        ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < 3; ++t)
+            callers.emplace_back([&] {
+                std::uint32_t frames[512];
+                float spectrum[128];
+                while (!stop) {
+                    BASS_ChannelGetData(stream, frames, sizeof frames);
+                    BASS_ChannelGetData(stream, spectrum, BASS_DATA_FFT256);
+                    if (const char* meta = BASS_ChannelGetTags(stream, BASS_TAG_META)) {
+                        EXPECT_EQ(meta[0], 'S');
+                    }
+                    TagLines(BASS_ChannelGetTags(stream, BASS_TAG_ICY));
+                    BASS_StreamGetFilePosition(stream, BASS_FILEPOS_DOWNLOAD);
+                    BASS_ChannelSetSync(
+                        stream, BASS_SYNC_META, 0, [](HSYNC, DWORD, DWORD, void*) {}, nullptr);
+                }
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + 20 * round));
+        EXPECT_TRUE(BASS_StreamFree(stream));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        stop = true;
+        for (auto& caller : callers)
+            caller.join();
+        EXPECT_EQ(BASS_ChannelGetData(stream, nullptr, 0), static_cast<DWORD>(-1));
+        EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+    }
+}
+
+TEST_F(StreamLife, HandlesAreNeverZeroAndNotReusedSoon)
+{
+    server.Route("/a", Script().Send(LiveHead() + Mp3()));
+    const HSTREAM first = Open(server.Url("/a"));
+    const HSTREAM second = Open(server.Url("/a"));
+    ASSERT_NE(first, 0u);
+    ASSERT_NE(second, 0u);
+    EXPECT_NE(first, second);
+    BASS_StreamFree(first);
+    const HSTREAM third = Open(server.Url("/a"));
+    EXPECT_NE(third, first);
+    EXPECT_NE(third, 0u);
+    for (const DWORD bad : {DWORD{0}, first, DWORD{0xFFFFFFFF}}) {
+        EXPECT_EQ(BASS_ChannelGetTags(bad, BASS_TAG_META), nullptr);
+        EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+        EXPECT_FALSE(BASS_ChannelPlay(bad, 0));
+        EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+        EXPECT_EQ(BASS_ChannelSetSync(
+                      bad, BASS_SYNC_META, 0, [](HSYNC, DWORD, DWORD, void*) {}, nullptr),
+                  0u);
+        EXPECT_EQ(BASS_StreamGetFilePosition(bad, BASS_FILEPOS_END), static_cast<QWORD>(-1));
+    }
+    // A stream that is not playing has no sound data.
+    EXPECT_EQ(BASS_ChannelGetData(second, nullptr, 0), static_cast<DWORD>(-1));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOPLAY);
+}
+
+TEST_F(StreamLife, FreeingTheLibraryEndsAnOpeningOnAnotherThread)
+{
+    kit::SilentServer silent;
+    BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 20000);
+    server.Route("/stall", Script().Send(LiveHead() + Mp3().substr(0, 5000)).Hang());
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);  // waits for a buffer that never fills
+    for (const std::string& url : {silent.Url("/"), server.Url("/stall")}) {
+        SCOPED_TRACE(url);
+        std::atomic<HSTREAM> result{1};
+        std::atomic<bool> returned{false};
+        std::thread opener([&] {
+            result = BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr);
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(returned);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(BASS_Free());
+        EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, std::chrono::milliseconds(200)));
+        EXPECT_LT(SecondsSince(start), 0.25);
+        opener.join();
+        EXPECT_EQ(result, 0u);
+        ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
+    }
+}
+
+TEST_F(StreamLife, AProxyOfOurOwnCarriesTheRequest)
+{
+    // The fake server plays the proxy: it sees the absolute address.
+    server.Route("http://radio.invalid/live", Script().Send(LiveHead() + Mp3()));
+    const std::string proxy = "user:secret@127.0.0.1:" + std::to_string(server.Port());
+    ASSERT_TRUE(BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, proxy.c_str()));
+    const HSTREAM stream = Open("http://radio.invalid/live");
+    BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, "");
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    const std::string request = server.Requests().at(0);
+    EXPECT_EQ(request.rfind("GET http://radio.invalid/live HTTP/1.1\r\n", 0), 0u) << request;
+    EXPECT_NE(request.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ="), std::string::npos);
+    BASS_StreamFree(stream);
+}
+
+}  // namespace
+}  // namespace sonivex_test

@@ -1,0 +1,224 @@
+// The audio library's inner units, each on its own: the ICY demuxer, the
+// header lookups, the rings, the mixer and the spectrum.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "byte_ring.h"
+#include "http_headers.h"
+#include "icy_demux.h"
+#include "mixer.h"
+#include "spectrum.h"
+#include "stream.h"
+
+namespace sonivex {
+namespace {
+
+std::string Block(const std::string& text)
+{
+    const std::size_t units = (text.size() + 15) / 16;
+    std::string block(1, static_cast<char>(units));
+    block += text;
+    block.append(units * 16 - text.size(), '\0');
+    return block;
+}
+
+struct Demuxed {
+    std::string audio;
+    std::vector<std::string> metadata;
+};
+
+Demuxed Demux(std::size_t metaint, const std::string& body, std::mt19937* splits)
+{
+    IcyDemux demux;
+    demux.Reset(metaint);
+    Demuxed out;
+    const auto audio = [&](const std::uint8_t* data, std::size_t n) {
+        out.audio.append(reinterpret_cast<const char*>(data), n);
+    };
+    const auto meta = [&](std::string_view text) { out.metadata.emplace_back(text); };
+    std::size_t at = 0;
+    while (at < body.size()) {
+        // One byte at a time, or random pieces of up to 40 bytes.
+        std::size_t n = splits ? 1 + (*splits)() % 40 : 1;
+        n = std::min(n, body.size() - at);
+        demux.Feed(reinterpret_cast<const std::uint8_t*>(body.data() + at), n, audio, meta);
+        at += n;
+    }
+    return out;
+}
+
+TEST(IcyDemux, TakesOutEveryBlockWhereverTheReadsSplitThem)
+{
+    std::string audio;
+    for (int i = 0; i < 100; ++i)
+        audio += static_cast<char>('a' + i % 26);
+    const std::string longest(4080, 'x');  // length byte 255
+    std::string body = audio.substr(0, 32) + Block("StreamTitle='One';") + audio.substr(32, 32) +
+                       std::string(1, '\0') + audio.substr(64, 32) + Block(longest) +
+                       audio.substr(96, 4);
+    for (int round = 0; round < 50; ++round) {
+        std::mt19937 random(round);
+        const Demuxed out = Demux(32, body, round == 0 ? nullptr : &random);
+        ASSERT_EQ(out.audio, audio) << round;
+        ASSERT_EQ(out.metadata, (std::vector<std::string>{"StreamTitle='One';", longest}));
+    }
+    EXPECT_EQ(Block(longest)[0], '\xFF');
+}
+
+TEST(IcyDemux, WithoutMetaintEverythingIsAudio)
+{
+    const std::string body = std::string("\x05StreamTitle='x';") + std::string(100, '\0');
+    EXPECT_EQ(Demux(0, body, nullptr).audio, body);
+    for (const char* value : {"", "0", "-16000", "abc", "16000x", "99999999999"})
+        EXPECT_EQ(IcyDemux::ParseMetaint(value), 0u) << value;
+    EXPECT_EQ(IcyDemux::ParseMetaint("16000"), 16000u);
+    EXPECT_EQ(IcyDemux::ParseMetaint(" 8192 "), 8192u);
+}
+
+TEST(IcyDemux, ABlockIsCutAtItsFirstZeroAndEmptyBlocksAreNoTitle)
+{
+    const std::string body = "abcd" + Block(std::string("StreamTitle='A';\0junk", 21)) + "efgh" +
+                             Block(std::string(5, '\0')) + "ijkl";
+    const Demuxed out = Demux(4, body, nullptr);
+    EXPECT_EQ(out.audio, "abcdefghijkl");
+    EXPECT_EQ(out.metadata, (std::vector<std::string>{"StreamTitle='A';"}));
+}
+
+TEST(HttpHeaders, LookupsFollowWhatServersSend)
+{
+    HttpHeaders headers;
+    headers.Begin("ICY 200 OK");
+    headers.Add("icy-name:Radio X");
+    headers.Add("ICY-BR: 128");
+    headers.Add("icy-notice1:<BR>This stream requires Winamp<BR>");
+    headers.Add("no colon here");
+    headers.Add("icy-metaint:16000");
+    EXPECT_TRUE(headers.IsIcy());
+    EXPECT_EQ(headers.StatusCode(), 200);
+    EXPECT_EQ(headers.Find("Icy-Name"), "Radio X");
+    EXPECT_EQ(headers.Find("icy-br"), "128");
+    EXPECT_FALSE(headers.Find("no colon here").has_value());
+    EXPECT_EQ(headers.BitrateKbps(), 128);
+    using namespace std::string_literals;
+    EXPECT_EQ(headers.TagBlock(false),
+              "icy-name:Radio X\0ICY-BR: 128\0icy-notice1:<BR>This stream requires "
+              "Winamp<BR>\0no colon here\0icy-metaint:16000\0\0"s);
+
+    HttpHeaders icecast;
+    icecast.Begin("HTTP/1.0 200 OK");
+    icecast.Add("ice-audio-info: ice-samplerate=44100;ice-bitrate=96;ice-channels=2");
+    EXPECT_FALSE(icecast.IsIcy());
+    EXPECT_EQ(icecast.BitrateKbps(), 96);
+    EXPECT_EQ(icecast.TagBlock(true).substr(0, 16), std::string("HTTP/1.0 200 OK\0", 16));
+
+    HttpHeaders odd;
+    odd.Begin("HTTP/1.1 404 Not Found");
+    odd.Add("icy-br:");
+    EXPECT_EQ(odd.StatusCode(), 404);
+    EXPECT_EQ(odd.BitrateKbps(), 0);
+    EXPECT_EQ(Stream::DownloadBufferSize(5000, 0), 80000u);  // 128 kbps assumed
+    EXPECT_EQ(Stream::DownloadBufferSize(5000, 320), 200000u);
+    EXPECT_EQ(Stream::DownloadBufferSize(1000, 24), 16384u);  // never under 16 KiB
+}
+
+TEST(ByteRing, WrapsResizesAndEndsReadsCleanly)
+{
+    ByteRing ring(8);
+    const std::uint8_t data[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    EXPECT_EQ(ring.Write(data, 10), 8u);  // only what fits
+    std::uint8_t out[16];
+    std::size_t got = 0;
+    ASSERT_EQ(ring.Read(out, 5, got), ByteRing::ReadResult::Data);
+    EXPECT_EQ(got, 5u);
+    EXPECT_EQ(ring.Write(data, 4), 4u);  // wraps around the end
+    EXPECT_FALSE(ring.Resize(4));        // holds 7
+    EXPECT_TRUE(ring.Resize(32));
+    ASSERT_EQ(ring.Read(out, 16, got), ByteRing::ReadResult::Data);
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + got),
+              (std::vector<std::uint8_t>{6, 7, 8, 1, 2, 3, 4}));
+    EXPECT_EQ(ring.Written(), 12u);
+    EXPECT_EQ(ring.Taken(), 12u);
+
+    // A reader waiting on an empty ring wakes for the end of the download.
+    std::thread finisher([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ring.Finish();
+    });
+    EXPECT_EQ(ring.Read(out, 1, got), ByteRing::ReadResult::End);
+    finisher.join();
+    ByteRing aborted(4);
+    std::thread aborter([&] { aborted.Abort(); });
+    EXPECT_EQ(aborted.Read(out, 1, got), ByteRing::ReadResult::Aborted);
+    aborter.join();
+    EXPECT_EQ(aborted.Write(data, 2), 0u);
+}
+
+std::uint32_t Frame(std::int16_t left, std::int16_t right)
+{
+    return static_cast<std::uint16_t>(left) |
+           (std::uint32_t{static_cast<std::uint16_t>(right)} << 16);
+}
+
+TEST(Mixer, MixesAppliesTheVolumeAndStopsEndedChannels)
+{
+    std::atomic<float> volume{0.5f};
+    Mixer mixer(volume);
+    auto first = std::make_shared<PlaybackChannel>(64);
+    auto second = std::make_shared<PlaybackChannel>(64);
+    const std::uint32_t loud[4] = {Frame(20000, -20000), Frame(20000, -20000), Frame(100, 0),
+                                   Frame(0, 0)};
+    first->ring.Write(loud, 4);
+    second->ring.Write(loud, 2);
+    mixer.Add(first);
+    mixer.Add(second);
+    std::int16_t out[8];
+    mixer.Render(out, 4);
+    // 40000 x 0.5 = 20000; the second channel ran dry: silence, not noise.
+    EXPECT_EQ(std::vector<std::int16_t>(out, out + 8),
+              (std::vector<std::int16_t>{20000, -20000, 20000, -20000, 50, 0, 0, 0}));
+    std::uint32_t heard[4];
+    second->history.Latest(heard, 4);
+    EXPECT_EQ(heard[1], Frame(20000, -20000));  // before the volume
+    EXPECT_EQ(heard[2], 0u);
+    EXPECT_EQ(second->underruns.load(), 1u);
+
+    volume = 1.0f;
+    first->ring.Write(loud, 2);
+    second->ring.Write(loud, 2);
+    mixer.Render(out, 2);
+    EXPECT_EQ(out[0], 32767);  // 40000 clipped, never wrapped
+    EXPECT_EQ(out[1], -32768);
+
+    second->sourceEnded = true;
+    mixer.Render(out, 2);
+    EXPECT_TRUE(second->stopped.load());
+    EXPECT_FALSE(first->stopped.load());  // dry but not ended: still playing
+}
+
+TEST(Spectrum, AFullScaleSineAtABinsCentreReadsOne)
+{
+    std::uint32_t frames[256];
+    for (const int bin : {6, 40, 100}) {
+        for (int k = 0; k < 256; ++k) {
+            const auto sample =
+                static_cast<std::int16_t>(std::lround(32767 * std::sin(2 * M_PI * bin * k / 256)));
+            frames[k] = Frame(sample, sample);
+        }
+        float magnitudes[128];
+        Spectrum256(frames, magnitudes);
+        EXPECT_NEAR(magnitudes[bin], 1.0f, 0.01f) << bin;
+        EXPECT_NEAR(magnitudes[bin + 1], 0.5f, 0.01f);  // the Hann window's neighbour
+        EXPECT_LT(magnitudes[bin + 3], 0.001f);
+    }
+    std::fill(std::begin(frames), std::end(frames), 0u);
+    float silence[128];
+    Spectrum256(frames, silence);
+    for (const float m : silence)
+        EXPECT_EQ(m, 0.0f);
+}
+
+}  // namespace
+}  // namespace sonivex

@@ -1,0 +1,228 @@
+// sonivex-play: the radio in a terminal, over the audio library's C API.
+//
+//   sonivex-play [--seconds N] [--volume V] [--no-sound] ADDRESS
+//
+// One line per event: the server's status, the buffer filling, the station's
+// name and bit rate, each new title, errors with their code's name. Ends
+// after N seconds or on Ctrl-C; exits with 1 when the stream cannot be
+// opened, 2 for a bad command line.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ansi_text.h"
+#include "sonivex.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+std::mutex g_printLock;
+const auto g_start = std::chrono::steady_clock::now();
+
+void Print(const std::string& line)
+{
+    std::lock_guard guard(g_printLock);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+long MillisecondsSinceStart()
+{
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - g_start)
+                                 .count());
+}
+
+const char* ErrorName(int code)
+{
+    switch (code) {
+        case BASS_OK:
+            return "BASS_OK";
+        case BASS_ERROR_INIT:
+            return "BASS_ERROR_INIT";
+        case BASS_ERROR_ALREADY:
+            return "BASS_ERROR_ALREADY";
+        case BASS_ERROR_HANDLE:
+            return "BASS_ERROR_HANDLE";
+        case BASS_ERROR_ILLPARAM:
+            return "BASS_ERROR_ILLPARAM";
+        case BASS_ERROR_CONNECT:
+            return "BASS_ERROR_CONNECT";
+        case BASS_ERROR_TIMEOUT:
+            return "BASS_ERROR_TIMEOUT";
+        case BASS_ERROR_FORMAT:
+            return "BASS_ERROR_FORMAT";
+        case BASS_ERROR_NOPLAY:
+            return "BASS_ERROR_NOPLAY";
+        case BASS_ERROR_HTTP:
+            return "BASS_ERROR_HTTP";
+        case BASS_ERROR_TLS:
+            return "BASS_ERROR_TLS";
+        default:
+            return "BASS_ERROR_UNKNOWN";
+    }
+}
+
+// The title between "StreamTitle='" and the "';" that ends it.
+std::string TitleOf(const char* metadata)
+{
+    if (metadata == nullptr) return {};
+    const std::string text(metadata);
+    const std::size_t start = text.find("StreamTitle='");
+    if (start == std::string::npos) return {};
+    const std::size_t from = start + 13;
+    const std::size_t end = text.find("';", from);
+    return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+void OnDownload(const void* buffer, DWORD length, void*)
+{
+    if (buffer != nullptr && length == 0)
+        Print("status: " + platform::DisplayText(static_cast<const char*>(buffer)));
+    else if (buffer == nullptr)
+        Print("download ended");
+}
+
+void OnMetadata(HSYNC, DWORD channel, DWORD, void*)
+{
+    Print("title: " + platform::DisplayText(TitleOf(BASS_ChannelGetTags(channel, BASS_TAG_META))));
+}
+
+void PrintHeaders(HSTREAM stream)
+{
+    const char* tags = BASS_ChannelGetTags(stream, BASS_TAG_ICY);
+    if (tags == nullptr) tags = BASS_ChannelGetTags(stream, BASS_TAG_HTTP);
+    for (; tags != nullptr && *tags != '\0'; tags += std::strlen(tags) + 1) {
+        std::string line(tags);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        if (name == "icy-name") Print("station: " + platform::DisplayText(value));
+        if (name == "icy-br") Print("bitrate: " + value + " kbps");
+    }
+}
+
+// Waits until the download buffer is over three quarters full, reporting
+// its level as it rises; gives up when the download ends or stalls.
+void WaitForBuffer(HSTREAM stream)
+{
+    int last = -1;
+    auto lastRise = std::chrono::steady_clock::now();
+    while (!g_stop) {
+        const QWORD end = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END);
+        const QWORD downloaded = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_DOWNLOAD);
+        const QWORD taken = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CURRENT);
+        if (end == static_cast<QWORD>(-1) || end == 0) return;
+        const int percent = static_cast<int>((downloaded - taken) * 100 / end);
+        if (percent > last) {
+            Print("buffer: " + std::to_string(percent) + "%");
+            last = percent;
+            lastRise = std::chrono::steady_clock::now();
+        }
+        if (percent > 75) return;
+        if (BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0) return;
+        if (std::chrono::steady_clock::now() - lastRise > std::chrono::seconds(10)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: sonivex-play [--seconds N] [--volume V] [--no-sound] ADDRESS\n"
+                 "  V from 0.0 to 1.0; without --seconds it plays until Ctrl-C\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = -1;
+    float volume = 1.0f;
+    bool sound = true;
+    const char* address = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--seconds" && i + 1 < argc) {
+            seconds = std::atof(argv[++i]);
+        } else if (argument == "--volume" && i + 1 < argc) {
+            volume = static_cast<float>(std::atof(argv[++i]));
+        } else if (argument == "--no-sound") {
+            sound = false;
+        } else if (argument.rfind("--", 0) == 0 || address != nullptr) {
+            return Usage();
+        } else {
+            address = argv[i];
+        }
+    }
+    if (address == nullptr) return Usage();
+
+    std::signal(SIGINT, [](int) { g_stop = true; });
+    std::signal(SIGTERM, [](int) { g_stop = true; });
+
+    if (!BASS_Init(sound ? -1 : 0, 44100, 0, nullptr, nullptr)) {
+        Print(std::string("error: no sound output: ") + ErrorName(BASS_ErrorGetCode()));
+        return 1;
+    }
+    if (!BASS_SetVolume(volume)) {
+        Print("error: the volume goes from 0.0 to 1.0");
+        BASS_Free();
+        return 2;
+    }
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+
+    const HSTREAM stream =
+        BASS_StreamCreateURL(address, 0, BASS_STREAM_STATUS, &OnDownload, nullptr);
+    if (stream == 0) {
+        Print(std::string("error: cannot open ") + address + ": " + ErrorName(BASS_ErrorGetCode()));
+        BASS_Free();
+        return 1;
+    }
+    WaitForBuffer(stream);
+    PrintHeaders(stream);
+    if (const char* metadata = BASS_ChannelGetTags(stream, BASS_TAG_META))
+        Print("title: " + platform::DisplayText(TitleOf(metadata)));
+    BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &OnMetadata, nullptr);
+    if (!BASS_ChannelPlay(stream, 0)) {
+        Print(std::string("error: cannot play: ") + ErrorName(BASS_ErrorGetCode()));
+        BASS_Free();
+        return 1;
+    }
+    Print("playing");
+
+    bool heard = false;
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    while (!g_stop && (seconds < 0 || std::chrono::steady_clock::now() < until)) {
+        if (!heard) {
+            std::int16_t frames[2 * 256];
+            if (BASS_ChannelGetData(stream, frames, sizeof frames) == sizeof frames) {
+                for (const std::int16_t sample : frames)
+                    heard = heard || sample != 0;
+                if (heard)
+                    Print("first sound after " + std::to_string(MillisecondsSinceStart()) + " ms");
+            }
+        }
+        if (BASS_ChannelGetData(stream, nullptr, 0) == static_cast<DWORD>(-1) &&
+            BASS_ErrorGetCode() == BASS_ERROR_NOPLAY) {
+            Print("stream ended");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    BASS_StreamFree(stream);
+    BASS_Free();
+    return 0;
+}
