@@ -17,13 +17,17 @@ constexpr int kPlaylistDepth = 3;
 // next playlist entry is tried (its callbacks and the next one's never overlap).
 constexpr auto kSettleTime = std::chrono::milliseconds(2000);
 
-bool LooksLikeText(std::string_view contentType, std::string_view body)
+// A web page where a stream should be (a station's status page, a login
+// page): declared as HTML, or markup under any other type. Audio sent as
+// text/plain, as some servers do, still gets its chance in the decoder.
+bool LooksLikePage(std::string_view contentType, std::string_view body)
 {
     std::string type(contentType.substr(0, contentType.find(';')));
     std::transform(type.begin(), type.end(), type.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (type.rfind("text/", 0) == 0) return true;
-    // A page served as audio: markup where audio should be.
+    while (!type.empty() && std::isspace(static_cast<unsigned char>(type.back())))
+        type.pop_back();
+    if (type == "text/html" || type == "application/xhtml+xml") return true;
     std::size_t start = 0;
     if (body.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
     while (start < body.size() && std::isspace(static_cast<unsigned char>(body[start])))
@@ -176,7 +180,7 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
 int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort)
 {
     const HttpHeaders headers = download->Headers();
-    if (LooksLikeText(download->ContentType(), download->Prefix())) {
+    if (LooksLikePage(download->ContentType(), download->Prefix())) {
         download->Cancel();
         return BASS_ERROR_FORMAT;
     }

@@ -165,6 +165,50 @@ TEST_F(StreamLife, FreeingNeverWaitsForAStallOrABlockedCallback)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
+TEST_F(StreamLife, ABlockedSyncHoldsUpNeitherSoundNorDownload)
+{
+    const std::string audio = Mp3().substr(0, 40000);
+    server.Route("/live",
+                 Script()
+                     .Send(Script::IcyHead({"content-type:audio/mpeg", "icy-metaint:4000"}))
+                     .SendSlowly(kit::IcyInterleave(
+                                     audio, 4000,
+                                     {"StreamTitle='A';", "StreamTitle='B';", "StreamTitle='C';"}),
+                                 4001, 100)
+                     .Hang());
+    const HSTREAM stream = Open(server.Url("/live"));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    struct Gate {
+        std::atomic<bool> open{false};
+        std::atomic<int> calls{0};
+    } gate;
+    BASS_ChannelSetSync(
+        stream, BASS_SYNC_META, 0,
+        [](HSYNC, DWORD, DWORD, void* user) {
+            auto* g = static_cast<Gate*>(user);
+            ++g->calls;
+            while (!g->open)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        },
+        &gate);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    ASSERT_TRUE(WaitUntil([&] { return gate.calls == 1; }, std::chrono::seconds(3)));
+    // The first sync is stuck; the download and the sound go on.
+    const QWORD before = Position(stream, BASS_FILEPOS_DOWNLOAD);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_GT(Position(stream, BASS_FILEPOS_DOWNLOAD), before);
+    std::int16_t samples[512];
+    EXPECT_EQ(BASS_ChannelGetData(stream, samples, sizeof samples), sizeof samples);
+    EXPECT_EQ(gate.calls, 1);
+    // Freeing does not wait for it either; the syncs still queued are dropped.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(BASS_StreamFree(stream));
+    EXPECT_LT(SecondsSince(start), 0.1);
+    gate.open = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(gate.calls, 1);
+}
+
 TEST_F(StreamLife, EveryCallMayComeFromAnyThreadWhileAStreamIsFreed)
 {
     server.Route(
