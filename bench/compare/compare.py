@@ -1,0 +1,496 @@
+#!/usr/bin/env python3
+"""Helpers of bench/compare/run.
+
+  compare.py free-port
+  compare.py wait-listening PORT SECONDS PID...
+  compare.py wait-mount URL SECONDS PID...
+  compare.py server-latency URL COUNT
+  compare.py run --name N --log FILE --result FILE --first-sound REGEX [...] -- COMMAND...
+  compare.py table RESULTS --baseline NAME
+
+`run` starts one player under /usr/bin/time, stamps every line it prints
+(stdout and stderr, lines ended by \\n or \\r) with the milliseconds since it
+was started, stops it, and appends one JSON line with its figures to the
+results file. `table` prints the comparison from those lines.
+"""
+
+import argparse
+import http.client
+import json
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+TIME = "/usr/bin/time"
+MARK = "RUSAGE"
+
+
+def alive(pid):
+    """True while the process exists and is not a zombie."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            state = stat.read().rsplit(")", 1)[1].split()[0]
+        return state not in ("Z", "X")
+    except (OSError, IndexError):
+        return False
+
+
+def check_alive(pids, what):
+    for pid in pids:
+        if not alive(pid):
+            print(f"compare: process {pid} ended while waiting for {what}", file=sys.stderr)
+            sys.exit(1)
+
+
+def cmd_free_port(_args):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        print(probe.getsockname()[1])
+
+
+def cmd_wait_listening(args):
+    deadline = time.monotonic() + args.seconds
+    while time.monotonic() < deadline:
+        check_alive(args.pids, f"port {args.port}")
+        try:
+            with socket.create_connection(("127.0.0.1", args.port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.1)
+    print(f"compare: nothing listens on port {args.port} after {args.seconds} s", file=sys.stderr)
+    sys.exit(1)
+
+
+def cmd_wait_mount(args):
+    url = urllib.parse.urlsplit(args.url)
+    deadline = time.monotonic() + args.seconds
+    status = None
+    while time.monotonic() < deadline:
+        check_alive(args.pids, args.url)
+        try:
+            connection = http.client.HTTPConnection(url.hostname, url.port, timeout=1)
+            connection.request("GET", url.path)
+            response = connection.getresponse()
+            status = response.status
+            if status == 200 and response.read(1):
+                connection.close()
+                return
+            connection.close()
+        except OSError:
+            pass
+        time.sleep(0.2)
+    print(f"compare: {args.url} not available after {args.seconds} s (last status {status})",
+          file=sys.stderr)
+    sys.exit(1)
+
+
+def cmd_server_latency(args):
+    """How long the server itself takes to answer and to send the first
+    audio bytes, from a bare HTTP/1.0 client: the floor under every player's
+    first sound."""
+    url = urllib.parse.urlsplit(args.url)
+    headers, bodies = [], []
+    for _ in range(args.count):
+        start = time.monotonic()
+        with socket.create_connection((url.hostname, url.port), timeout=5) as client:
+            client.sendall(f"GET {url.path} HTTP/1.0\r\nHost: {url.hostname}\r\n\r\n".encode())
+            received = b""
+            while True:
+                chunk = client.recv(65536)
+                if not chunk:
+                    break
+                received += chunk
+                end = received.find(b"\r\n\r\n")
+                if end >= 0 and len(headers) < len(bodies) + 1:
+                    headers.append((time.monotonic() - start) * 1000)
+                if end >= 0 and len(received) > end + 4:
+                    bodies.append((time.monotonic() - start) * 1000)
+                    break
+        time.sleep(0.3)
+    if not bodies:
+        print("server: sent no audio")
+        return
+    print(f"server floor: a bare HTTP client gets the headers after {median(headers):.0f} ms and "
+          f"the first audio bytes after {median(bodies):.0f} ms (median of {len(bodies)}: "
+          + ", ".join(f"{value:.0f}" for value in bodies) + ")")
+
+
+class Player:
+    """One player started under /usr/bin/time, its output stamped line by line."""
+
+    def __init__(self, args):
+        self.args = args
+        self.first_sound = re.compile(args.first_sound)
+        self.self_report = re.compile(args.self_report) if args.self_report else None
+        self.expect = re.compile(args.expect) if args.expect else None
+        self.first_sound_ms = None
+        self.first_sound_line = None
+        self.self_ms = None
+        self.unexpected = []
+        self.lines = 0
+        self.stop_reason = "ended by itself"
+        self.lock = threading.Lock()
+        self.timefile = args.log + ".time"
+
+    def start(self):
+        self.log = open(self.args.log, "w", encoding="utf-8", errors="replace")
+        self.log.write("# " + " ".join(self.args.command) + "\n")
+        self.log.write("# milliseconds since start | line\n")
+        self.t0 = time.monotonic()
+        # A session of its own: a Ctrl-C on the terminal reaches this helper
+        # (or the script), never the player directly, so it is always stopped
+        # the same way.
+        self.proc = subprocess.Popen(
+            [TIME, "-f", f"{MARK} %e %U %S %M", "-o", self.timefile, "--"] + self.args.command,
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            start_new_session=True)
+        self.reader = threading.Thread(target=self.read, daemon=True)
+        self.reader.start()
+
+    def elapsed_ms(self):
+        return (time.monotonic() - self.t0) * 1000.0
+
+    def read(self):
+        pending = b""
+        fd = self.proc.stdout.fileno()
+        while True:
+            chunk = os.read(fd, 65536)
+            stamp = self.elapsed_ms()
+            if not chunk:
+                if pending:
+                    self.line(stamp, pending)
+                break
+            pending += chunk
+            parts = re.split(rb"[\r\n]", pending)
+            pending = parts.pop()
+            for part in parts:
+                if part.strip():
+                    self.line(stamp, part)
+
+    def line(self, stamp, raw):
+        text = raw.decode("utf-8", errors="replace").rstrip()
+        # mpv erases the terminal line before some messages.
+        text = text.replace("\x1b[K", "")
+        with self.lock:
+            self.lines += 1
+            self.log.write(f"{stamp:10.1f} | {text}\n")
+            if self.first_sound_ms is None and self.first_sound.search(text):
+                self.first_sound_ms = stamp
+                self.first_sound_line = text
+            if self.self_report and self.self_ms is None:
+                match = self.self_report.search(text)
+                if match:
+                    self.self_ms = float(match.group(1)) * self.args.self_scale
+            if self.expect and not self.expect.search(text) and len(self.unexpected) < 20:
+                self.unexpected.append(f"{stamp:.0f} ms: {text}")
+
+    def player_pid(self):
+        """The player itself: the child of /usr/bin/time."""
+        try:
+            with open(f"/proc/{self.proc.pid}/task/{self.proc.pid}/children") as children:
+                pids = [int(pid) for pid in children.read().split()]
+            if pids:
+                return pids[0]
+        except OSError:
+            pass
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    with open(f"/proc/{entry}/stat") as stat:
+                        if int(stat.read().rsplit(")", 1)[1].split()[1]) == self.proc.pid:
+                            return int(entry)
+                except (OSError, IndexError, ValueError):
+                    continue
+        return None
+
+    def stop(self, reason):
+        """SIGTERM to the player (not to /usr/bin/time, which must live to
+        report); SIGKILL to the whole group when it does not end in 5 s."""
+        if self.proc.poll() is not None:
+            return
+        self.stop_reason = reason
+        pid = self.player_pid()
+        if pid is not None:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        try:
+            self.proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.stop_reason += "; did not end within 5 s of SIGTERM, killed"
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait()
+
+    def kill_all(self):
+        try:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            pass
+
+    def run(self):
+        interrupted = []
+
+        def on_signal(number, _frame):
+            interrupted.append(number)
+
+        for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(number, on_signal)
+        self.start()
+        try:
+            while self.proc.poll() is None:
+                if interrupted:
+                    self.stop("interrupted")
+                    break
+                now = self.elapsed_ms()
+                with self.lock:
+                    first = self.first_sound_ms
+                if self.args.stop_after is not None and first is not None and \
+                        now >= first + self.args.stop_after * 1000:
+                    self.stop(f"SIGTERM {self.args.stop_after:g} s after its first sound")
+                elif now >= self.args.deadline * 1000:
+                    self.stop(f"SIGTERM from the watchdog after {self.args.deadline:g} s")
+                time.sleep(0.02)
+        finally:
+            if self.proc.poll() is None:
+                self.kill_all()
+                self.proc.wait()
+        self.reader.join(timeout=5)
+        self.log.close()
+        if interrupted:
+            # Die of the same signal, so that the calling shell sees an
+            # interruption rather than a failed measurement.
+            signal.signal(interrupted[0], signal.SIG_DFL)
+            os.kill(os.getpid(), interrupted[0])
+            sys.exit(128 + interrupted[0])
+        return self.result()
+
+    def result(self):
+        figures, notes = None, []
+        try:
+            with open(self.timefile) as report:
+                for line in report:
+                    if line.startswith(MARK):
+                        figures = line.split()[1:]
+                    elif line.strip():
+                        notes.append(line.strip())
+        except OSError:
+            notes.append("no report from /usr/bin/time")
+        result = {
+            "name": self.args.name,
+            "ours": self.args.ours,
+            "probe": self.args.probe,
+            "log": self.args.log,
+            "command": self.args.command,
+            "stopped": self.stop_reason,
+            "exit": "; ".join(notes) or "exit status 0",
+            "first_sound_ms": self.first_sound_ms,
+            "first_sound_line": self.first_sound_line,
+            "first_sound_means": self.args.means,
+            "self_first_sound_ms": self.self_ms,
+            "unexpected": self.unexpected,
+            "lines": self.lines,
+        }
+        if figures:
+            wall, user, system, rss = figures
+            result.update(wall_s=float(wall), user_s=float(user), sys_s=float(system),
+                          cpu_s=float(user) + float(system), max_rss_kib=int(rss))
+        return result
+
+
+def cmd_run(args):
+    if args.command and args.command[0] == "--":
+        args.command = args.command[1:]
+    if not args.command:
+        print("compare: run needs a command after --", file=sys.stderr)
+        sys.exit(2)
+    result = Player(args).run()
+    with open(args.result, "a") as results:
+        results.write(json.dumps(result) + "\n")
+    summary = f"{result.get('cpu_s', float('nan')):.2f} CPU s, " \
+              f"{result.get('max_rss_kib', 0) / 1024:.1f} MiB peak RSS, first sound "
+    summary += f"{result['first_sound_ms']:.0f} ms" if result["first_sound_ms"] is not None \
+        else "never seen"
+    print(f"  {args.name}: {summary} ({result['stopped']}; {result['exit']})")
+
+
+# The goals for our own rows, as fractions of the baseline's figure.
+GOALS = {"cpu_s": 0.25, "max_rss_kib": 0.5, "first_sound_ms": 1.0}
+
+
+def cell(value, base, goal, fmt, ours):
+    """value, ratio to the baseline, and the goal check for our rows."""
+    if value is None:
+        return [fmt.format(float("nan")).replace("nan", "-"), "-", ""]
+    ratio = value / base if base else None
+    text = [fmt.format(value), f"{ratio:.2f}" if ratio is not None else "-"]
+    if ours:
+        verdict = "" if ratio is None else ("met" if ratio <= goal else "MISSED")
+        text.append(f"<={goal:.2f} {verdict}")
+    else:
+        text.append("")
+    return text
+
+
+def median(values):
+    values = sorted(values)
+    if not values:
+        return None
+    middle = len(values) // 2
+    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
+
+
+def cmd_table(args):
+    runs = []
+    with open(args.results) as results:
+        for line in results:
+            if line.strip():
+                runs.append(json.loads(line))
+    # One row per player: CPU and memory from its full run, first sound as
+    # the median over the full run and its short extra starts.
+    rows, order = {}, []
+    for run in runs:
+        if run["name"] not in rows:
+            rows[run["name"]] = {"name": run["name"], "ours": run["ours"], "main": None,
+                                 "samples": [], "starts": 0}
+            order.append(run["name"])
+        row = rows[run["name"]]
+        row["starts"] += 1
+        if not run.get("probe") and row["main"] is None:
+            row["main"] = run
+        if run["first_sound_ms"] is not None:
+            row["samples"].append(run["first_sound_ms"])
+    if not rows:
+        print("no results")
+        return
+    for row in rows.values():
+        main = row["main"] or {}
+        row["cpu_s"] = main.get("cpu_s")
+        row["rss_mib"] = main["max_rss_kib"] / 1024 if "max_rss_kib" in main else None
+        row["first_ms"] = median(row["samples"])
+    base = rows.get(args.baseline, {})
+    starts = max(row["starts"] for row in rows.values())
+
+    header = ["player", "CPU s", "x " + args.baseline, "goal",
+              "peak RSS MiB", "x " + args.baseline, "goal",
+              "first sound ms" + (f" (median of {starts})" if starts > 1 else ""),
+              "x " + args.baseline, "goal"]
+    table = [header]
+    for name in order:
+        row = rows[name]
+        table.append([name]
+                     + cell(row["cpu_s"], base.get("cpu_s"), GOALS["cpu_s"], "{:.2f}", row["ours"])
+                     + cell(row["rss_mib"], base.get("rss_mib"), GOALS["max_rss_kib"], "{:.1f}",
+                            row["ours"])
+                     + cell(row["first_ms"], base.get("first_ms"), GOALS["first_sound_ms"],
+                            "{:.0f}", row["ours"]))
+    widths = [max(len(r[i]) for r in table) for i in range(len(header))]
+    for number, r in enumerate(table):
+        cells = [r[0].ljust(widths[0])] + [c.rjust(w) if i % 3 != 0 else c.ljust(w)
+                                           for i, (c, w) in enumerate(zip(r[1:], widths[1:]), 1)]
+        print("  ".join(cells).rstrip())
+        if number == 0:
+            print("  ".join("-" * w for w in widths))
+    if not base:
+        print(f"(no {args.baseline} row: ratios left out)")
+    print()
+    for name in order:
+        row, main = rows[name], rows[name]["main"]
+        print(f"{name}:")
+        if main is None:
+            print("  no full run")
+            continue
+        if "wall_s" in main:
+            print(f"  full run: {main['wall_s']:.1f} s wall, {main['user_s']:.2f} s user + "
+                  f"{main['sys_s']:.2f} s system = "
+                  f"{100 * main['cpu_s'] / main['wall_s']:.1f} % of one core")
+        else:
+            print("  full run: no figures from /usr/bin/time")
+        print(f"  stopped: {main['stopped']}; {main['exit']}")
+        print(f"  first sound: {main['first_sound_means']}")
+        if main["first_sound_line"]:
+            print(f"    line used: {main['first_sound_line'][:100]}")
+        else:
+            print("    that line never appeared in the full run")
+        samples = ", ".join(f"{value:.0f}" for value in row["samples"]) or "none"
+        print(f"    ms from its start, full run first, then the extra starts: {samples}")
+        missing = row["starts"] - len(row["samples"])
+        if missing:
+            print(f"    {missing} of {row['starts']} starts never showed that line")
+        own = [run["self_first_sound_ms"] for run in runs
+               if run["name"] == name and run["self_first_sound_ms"] is not None]
+        if own:
+            print("    the same by the player's own clock: "
+                  + ", ".join(f"{value:.0f}" for value in own))
+        odd = [(run.get("probe"), line) for run in runs if run["name"] == name
+               for line in run["unexpected"]]
+        failed = [run for run in runs if run["name"] == name and run.get("probe")
+                  and run["exit"] != main["exit"]]
+        if odd:
+            print("  unexpected output:")
+            for probe, line in odd[:20]:
+                print(f"    {'extra start' if probe else 'full run'}, {line}")
+        for run in failed:
+            print(f"  an extra start ended differently: {run['stopped']}; {run['exit']}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="what", required=True)
+    commands.add_parser("free-port").set_defaults(func=cmd_free_port)
+    listening = commands.add_parser("wait-listening")
+    listening.add_argument("port", type=int)
+    listening.add_argument("seconds", type=float)
+    listening.add_argument("pids", type=int, nargs="*")
+    listening.set_defaults(func=cmd_wait_listening)
+    mount = commands.add_parser("wait-mount")
+    mount.add_argument("url")
+    mount.add_argument("seconds", type=float)
+    mount.add_argument("pids", type=int, nargs="*")
+    mount.set_defaults(func=cmd_wait_mount)
+    latency = commands.add_parser("server-latency")
+    latency.add_argument("url")
+    latency.add_argument("count", type=int)
+    latency.set_defaults(func=cmd_server_latency)
+    run = commands.add_parser("run")
+    run.add_argument("--name", required=True)
+    run.add_argument("--log", required=True)
+    run.add_argument("--result", required=True)
+    run.add_argument("--ours", action="store_true", help="show the goals on this row")
+    run.add_argument("--probe", action="store_true",
+                     help="a short start that only adds a first-sound sample")
+    run.add_argument("--first-sound", required=True,
+                     help="regular expression of the first output line that shows sound")
+    run.add_argument("--means", default="", help="what that line tells, for the report")
+    run.add_argument("--self-report", help="regular expression whose group 1 is the "
+                                           "player's own first-sound figure")
+    run.add_argument("--self-scale", type=float, default=1.0,
+                     help="factor from that figure to milliseconds")
+    run.add_argument("--expect", help="regular expression of the lines that are normal; "
+                                      "others are listed as unexpected")
+    run.add_argument("--stop-after", type=float,
+                     help="stop the player this many seconds after its first sound "
+                          "(leave out when it stops by itself)")
+    run.add_argument("--deadline", type=float, required=True,
+                     help="seconds after which the player is stopped in any case")
+    run.add_argument("command", nargs=argparse.REMAINDER)
+    run.set_defaults(func=cmd_run)
+    table = commands.add_parser("table")
+    table.add_argument("results")
+    table.add_argument("--baseline", default="mpv")
+    table.set_defaults(func=cmd_table)
+    args = parser.parse_args()
+    args.func(args)
+
+
+if __name__ == "__main__":
+    main()
