@@ -159,6 +159,7 @@ void Download::DrainSpill()
         prefix_.append(reinterpret_cast<const char*>(spill_.data()), moved);
     }
     spill_.erase(spill_.begin(), spill_.begin() + static_cast<std::ptrdiff_t>(moved));
+    roomWanted_.store(!spill_.empty() || pausedForRoom_, std::memory_order_release);
     // The no-data timer restarts when held data moves on: while the spill
     // held it we were not taking anything from the server.
     if (moved > 0) lastData_ = std::chrono::steady_clock::now();
@@ -174,6 +175,7 @@ std::size_t Download::OnBody(const char* data, std::size_t size)
             // Still holding the last read: libcurl keeps this one and hands
             // it over again once the transfer is resumed.
             pausedForRoom_ = true;
+            roomWanted_.store(true, std::memory_order_release);
             return CURL_WRITEFUNC_PAUSE;
         }
         readAudio_.clear();
@@ -222,8 +224,11 @@ void Download::Wake()
 void Download::AttachRing(std::shared_ptr<ByteRing> ring)
 {
     std::weak_ptr<Download> weak = weak_from_this();
+    // The decoder reads many times a second; the download thread needs to
+    // hear of it only while it holds data that did not fit.
     ring->SetSpaceListener([weak] {
-        if (auto self = weak.lock()) self->Wake();
+        if (auto self = weak.lock(); self && self->roomWanted_.load(std::memory_order_acquire))
+            self->Wake();
     });
     bool announceHere = false;
     std::vector<std::uint8_t> prefix;
@@ -381,6 +386,7 @@ void Download::Run()
             DrainSpill();
             if (pausedForRoom_ && spill_.empty()) {
                 pausedForRoom_ = false;
+                roomWanted_.store(false, std::memory_order_release);
                 resume = true;
                 lastData_ = std::chrono::steady_clock::now();
             }
@@ -417,7 +423,9 @@ void Download::Run()
             }
         }
         if (timeoutError != BASS_OK) break;
-        curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+        // Data, a wake-up or a cancel ends the wait at once; the timeout only
+        // paces the connect and no-data checks above.
+        curl_multi_poll(multi, nullptr, 0, 200, nullptr);
     }
 
     char* effective = nullptr;

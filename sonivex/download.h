@@ -113,6 +113,9 @@ private:
     std::shared_ptr<ByteRing> ring_;
     std::vector<std::uint8_t> spill_;
     bool pausedForRoom_ = false;
+    // True while the spill holds data waiting for room in the ring: only then
+    // does taking data from the ring wake the download thread.
+    std::atomic<bool> roomWanted_{false};
     std::uint64_t audioBytes_ = 0;
     IcyDemux demux_;
     std::chrono::steady_clock::time_point lastData_;

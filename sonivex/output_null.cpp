@@ -10,7 +10,9 @@ namespace sonivex {
 namespace {
 
 // Pulls 10 ms of frames every 10 ms of the clock and drops them, so that
-// streams play at their real pace on a machine without sound.
+// streams play at their real pace on a machine without sound. (Larger blocks
+// would wake less often, but a stream playing at its live edge would then
+// show its gaps in the sound data that pictures are drawn from.)
 class NullOutput final : public Output {
 public:
     NullOutput(int rate, Mixer& mixer) : mixer_(mixer), block_(static_cast<std::size_t>(rate / 100))

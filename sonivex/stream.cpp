@@ -259,6 +259,7 @@ bool Stream::Playing() const
 void Stream::DecodeLoop()
 {
     std::vector<std::uint32_t> frames;
+    const auto refillPause = std::chrono::milliseconds(std::clamp(settings_.bufferMs / 4, 5, 100));
     while (!freed_) {
         frames.clear();
         const Decoder::Result result = decoder_->Decode(frames);
@@ -267,10 +268,13 @@ void Stream::DecodeLoop()
         if (result != Decoder::Result::Frames) break;
         // Wait for room in the playback buffer: it holds bufferMs of sound
         // ahead of the output.
+        // A full buffer is left to drain by a quarter (at most 100 ms of
+        // sound) before the decoder looks again, so that it wakes a few times
+        // a second rather than at every block the output takes.
         std::size_t written = 0;
         while (written < frames.size() && !freed_) {
             written += channel_->ring.Write(frames.data() + written, frames.size() - written);
-            if (written < frames.size()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (written < frames.size()) std::this_thread::sleep_for(refillPause);
         }
     }
     channel_->sourceEnded.store(true, std::memory_order_release);

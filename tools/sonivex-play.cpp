@@ -220,7 +220,8 @@ int main(int argc, char** argv)
             Print("stream ended");
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Fine steps only while listening for the first sound.
+        std::this_thread::sleep_for(std::chrono::milliseconds(heard ? 100 : 10));
     }
     BASS_StreamFree(stream);
     BASS_Free();
