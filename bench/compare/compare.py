@@ -121,12 +121,67 @@ def cmd_server_latency(args):
           + ", ".join(f"{value:.0f}" for value in bodies) + ")")
 
 
+def cmd_relay(args):
+    """A proxy for programs whose stations are fixed addresses: whatever a
+    client asks for, it gets the stream at args.url."""
+    target = urllib.parse.urlsplit(args.url)
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen(8)
+
+    def pipe(source, sink):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                sink.sendall(data)
+        except OSError:
+            pass
+        finally:
+            for end in (source, sink):
+                try:
+                    end.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+    def serve(client):
+        request = b""
+        while b"\r\n\r\n" not in request:
+            data = client.recv(4096)
+            if not data:
+                client.close()
+                return
+            request += data
+        head = request.split(b"\r\n\r\n", 1)[0].split(b"\r\n")
+        # The client's own headers go along (Icy-MetaData among them); only
+        # the request line and the host change.
+        lines = [f"GET {target.path or '/'} HTTP/1.0".encode(),
+                 f"Host: {target.netloc}".encode()]
+        lines += [line for line in head[1:]
+                  if not line.lower().startswith((b"host:", b"proxy-", b"connection:"))]
+        try:
+            upstream = socket.create_connection((target.hostname, target.port or 80), timeout=10)
+            upstream.settimeout(None)
+            upstream.sendall(b"\r\n".join(lines) + b"\r\n\r\n")
+        except OSError:
+            client.close()
+            return
+        threading.Thread(target=pipe, args=(client, upstream), daemon=True).start()
+        pipe(upstream, client)
+
+    while True:
+        client, _ = listener.accept()
+        threading.Thread(target=serve, args=(client,), daemon=True).start()
+
+
 class Player:
     """One player started under /usr/bin/time, its output stamped line by line."""
 
     def __init__(self, args):
         self.args = args
-        self.first_sound = re.compile(args.first_sound)
+        self.first_sound = re.compile(args.first_sound) if args.first_sound else None
         self.self_report = re.compile(args.self_report) if args.self_report else None
         self.expect = re.compile(args.expect) if args.expect else None
         self.first_sound_ms = None
@@ -180,7 +235,8 @@ class Player:
         with self.lock:
             self.lines += 1
             self.log.write(f"{stamp:10.1f} | {text}\n")
-            if self.first_sound_ms is None and self.first_sound.search(text):
+            if self.first_sound is not None and self.first_sound_ms is None and \
+                    self.first_sound.search(text):
                 self.first_sound_ms = stamp
                 self.first_sound_line = text
             if self.self_report and self.self_ms is None:
@@ -257,6 +313,8 @@ class Player:
                 if self.args.stop_after is not None and first is not None and \
                         now >= first + self.args.stop_after * 1000:
                     self.stop(f"SIGTERM {self.args.stop_after:g} s after its first sound")
+                elif self.args.stop_at is not None and now >= self.args.stop_at * 1000:
+                    self.stop(f"SIGTERM {self.args.stop_at:g} s after its start")
                 elif now >= self.args.deadline * 1000:
                     self.stop(f"SIGTERM from the watchdog after {self.args.deadline:g} s")
                 time.sleep(0.02)
@@ -288,6 +346,7 @@ class Player:
         result = {
             "name": self.args.name,
             "ours": self.args.ours,
+            "goals": goals_of(self.args.goals),
             "probe": self.args.probe,
             "log": self.args.log,
             "command": self.args.command,
@@ -323,8 +382,19 @@ def cmd_run(args):
     print(f"  {args.name}: {summary} ({result['stopped']}; {result['exit']})")
 
 
-# The goals for our own rows, as fractions of the baseline's figure.
+# The goals for our own rows, as fractions of the baseline's figure; a row
+# may bring goals of its own (--goals).
 GOALS = {"cpu_s": 0.25, "max_rss_kib": 0.5, "first_sound_ms": 1.0}
+GOAL_NAMES = {"cpu": "cpu_s", "rss": "max_rss_kib", "first": "first_sound_ms"}
+
+
+def goals_of(text):
+    """'cpu=1,rss=1' -> the goals with those two replaced."""
+    goals = dict(GOALS)
+    for item in filter(None, (text or "").split(",")):
+        name, _, value = item.partition("=")
+        goals[GOAL_NAMES[name.strip()]] = float(value)
+    return goals
 
 
 def cell(value, base, goal, fmt, ours):
@@ -361,6 +431,7 @@ def cmd_table(args):
     for run in runs:
         if run["name"] not in rows:
             rows[run["name"]] = {"name": run["name"], "ours": run["ours"], "main": None,
+                                 "goals": run.get("goals") or GOALS,
                                  "samples": [], "starts": 0}
             order.append(run["name"])
         row = rows[run["name"]]
@@ -388,11 +459,12 @@ def cmd_table(args):
     for name in order:
         row = rows[name]
         table.append([name]
-                     + cell(row["cpu_s"], base.get("cpu_s"), GOALS["cpu_s"], "{:.2f}", row["ours"])
-                     + cell(row["rss_mib"], base.get("rss_mib"), GOALS["max_rss_kib"], "{:.1f}",
+                     + cell(row["cpu_s"], base.get("cpu_s"), row["goals"]["cpu_s"], "{:.2f}",
                             row["ours"])
-                     + cell(row["first_ms"], base.get("first_ms"), GOALS["first_sound_ms"],
-                            "{:.0f}", row["ours"]))
+                     + cell(row["rss_mib"], base.get("rss_mib"), row["goals"]["max_rss_kib"],
+                            "{:.1f}", row["ours"])
+                     + cell(row["first_ms"], base.get("first_ms"),
+                            row["goals"]["first_sound_ms"], "{:.0f}", row["ours"]))
     widths = [max(len(r[i]) for r in table) for i in range(len(header))]
     for number, r in enumerate(table):
         cells = [r[0].ljust(widths[0])] + [c.rjust(w) if i % 3 != 0 else c.ljust(w)
@@ -461,6 +533,11 @@ def main():
     latency.add_argument("url")
     latency.add_argument("count", type=int)
     latency.set_defaults(func=cmd_server_latency)
+    relay = commands.add_parser("relay", help="a proxy that answers every request with one stream")
+    relay.add_argument("port", type=int)
+    relay.add_argument("url")
+    relay.set_defaults(func=cmd_relay)
+
     run = commands.add_parser("run")
     run.add_argument("--name", required=True)
     run.add_argument("--log", required=True)
@@ -468,7 +545,12 @@ def main():
     run.add_argument("--ours", action="store_true", help="show the goals on this row")
     run.add_argument("--probe", action="store_true",
                      help="a short start that only adds a first-sound sample")
-    run.add_argument("--first-sound", required=True,
+    run.add_argument("--stop-at", type=float,
+                     help="SIGTERM this many seconds after the start (for a player that "
+                          "prints no first-sound line)")
+    run.add_argument("--goals", help="this row's goals as ratios to the baseline, "
+                                     "e.g. cpu=1,rss=1 (default: the library's goals)")
+    run.add_argument("--first-sound",
                      help="regular expression of the first output line that shows sound")
     run.add_argument("--means", default="", help="what that line tells, for the report")
     run.add_argument("--self-report", help="regular expression whose group 1 is the "
