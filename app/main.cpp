@@ -1,0 +1,86 @@
+// Program entry: the windows in their order, the message loop, and an
+// orderly shutdown also when the system asks the program to end.
+#include <QApplication>
+#include <QFile>
+#include <QIcon>
+#include <QSocketNotifier>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "Main.h"
+#include "program_icon.h"
+#include "stream_worker.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+// SIGTERM, SIGINT and SIGHUP close the main window as its close box would;
+// the handler only tells the event loop.
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
+}
+
+void CatchEndSignals()
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The application icon from "rss.ico" in the current folder; the program's
+// own when that file is missing or unreadable.
+QIcon ApplicationIcon()
+{
+    if (QFile::exists("rss.ico")) {
+        const QIcon icon("rss.ico");
+        if (!icon.availableSizes().isEmpty()) return icon;
+    }
+    return ProgramIcon();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CatchEndSignals();
+    QApplication application(argc, argv);
+    SetApplicationTitle(QString::fromUtf8("Нет Станции"));
+
+    auto formMain = std::make_unique<TFormMain>();
+    // FIXME: the options, About and listening-log windows come next, in
+    // that order, between the icon and the message loop.
+    application.setWindowIcon(ApplicationIcon());
+
+    QSocketNotifier endSignals(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&endSignals, &QSocketNotifier::activated, [&] {
+        char byte;
+        [[maybe_unused]] const auto got = read(g_signalPipe[0], &byte, 1);
+        formMain->close();
+    });
+
+    formMain->show();
+    application.exec();
+
+    // The windows go in the reverse order of their making; the main window's
+    // end frees the stream and the library and writes the settings.
+    formMain.reset();
+
+    // A worker still opening a station was cut short by the library's end;
+    // give it a moment to leave, but never wait long.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (WorkerBusy.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (WorkerBusy.load()) std::_Exit(0);
+    return 0;
+}

@@ -1,0 +1,24 @@
+#include "paint_box.h"
+
+#include <QPainter>
+
+PaintBox::PaintBox(int width, int height, QWidget* parent)
+    : QWidget(parent),
+      pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0),
+      image_(reinterpret_cast<uchar*>(pixels_.data()), width, height, width * 4, QImage::Format_RGBX8888)
+{
+    surface_.Bits = pixels_.data();
+    surface_.Width = width;
+    surface_.Height = height;
+    surface_.Stride = width;
+    surface_.Changed = [](void* self) { static_cast<PaintBox*>(self)->update(); };
+    surface_.User = this;
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(width, height);
+}
+
+void PaintBox::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.drawImage(0, 0, image_);
+}

@@ -1,0 +1,32 @@
+#include "settings_file.h"
+
+#include <vector>
+
+#include "StationAddresses.h"
+#include "main_rules.h"
+#include "private_profile.h"
+#include "shell.h"
+
+StoredSettings ReadSettings()
+{
+    StoredSettings settings;
+    std::vector<char> text(2048);  // at most 2047 characters are read
+    GetPrivateProfileStringA(kSettingsSection, "LastStation", StationAddresses[0], text.data(),
+                             static_cast<DWORD>(text.size()), kSettingsFile);
+    settings.lastStation = text.data();
+    char number[64];
+    GetPrivateProfileStringA(kSettingsSection, "LastNamber", "0", number, sizeof number, kSettingsFile);
+    settings.lastNumber = ParseStationIndex(number);
+    return settings;
+}
+
+void WriteSettings(const StoredSettings& settings)
+{
+    const auto write = [](const char* key, const std::string& value) {
+        if (WritePrivateProfileStringA(kSettingsSection, key, value.c_str(), kSettingsFile)) return true;
+        const std::string message = "Unable to write to " + std::string(kSettingsFile);
+        MessageBoxA(nullptr, message.c_str(), nullptr, MB_ICONERROR);
+        return false;
+    };
+    if (write("LastStation", settings.lastStation)) write("LastNamber", std::to_string(settings.lastNumber));
+}

@@ -1,0 +1,31 @@
+// The rest of what the windows ask of the system: the default beep, a
+// caption flash, opening a link, message boxes and the program's folder.
+#pragma once
+
+#include <string>
+
+#include "win_types.h"
+
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_ICONERROR = 0x00000010;
+constexpr int SW_SHOWNORMAL = 1;
+
+// The system's default beep (type 0). Any thread.
+BOOL MessageBeep(UINT type);
+
+// Flashes the window's caption once (invert: toggles between the active and
+// the inactive look). Main thread.
+BOOL FlashWindow(HWND window, BOOL invert);
+
+// Opens file (a web or mailto: link) with the desktop's default program.
+// Returns a value above 32 on success, as the Windows call does. Main thread.
+std::intptr_t ShellExecuteA(HWND owner, const char* operation, const char* file,
+                            const char* parameters, const char* directory, int show);
+
+// A modal message box with an OK button; caption null gives the program's
+// default caption ("Error" for MB_ICONERROR). Texts are windows-1251 bytes
+// (or UTF-8), shown by the program's text rule. Main thread.
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+
+// The folder of the program's executable, with its trailing separator.
+std::string ProgramFolder();

@@ -1,0 +1,334 @@
+// The program's main window on the offscreen platform: start-up and the
+// settings file, the station panel, the status display, the ticker, the
+// volume and the pictures, against stations served by a fake server.
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include "StationAddresses.h"
+#include "circle_vis.h"
+#include "osc_vis.h"
+#include "paint_box.h"
+#include "program_test.h"
+#include "sonivex.h"
+#include "station_button.h"
+
+namespace program_test {
+namespace {
+
+std::string Decorated(const std::string& address, int number)
+{
+    return address + Ansi("    \\ Станция ") + std::to_string(number) + " \\";
+}
+
+void WriteSettings(const std::string& lastStation, const std::string& lastNumber)
+{
+    std::ofstream("Ondalux.ini", std::ios::binary)
+        << "[Ondalux]\r\nLastStation=" << lastStation << "\r\nLastNamber=" << lastNumber << "\r\n";
+}
+
+TEST_F(ProgramTest, AFirstRunPlaysSlotOneAndLeavesTheSettingsBehind)
+{
+    proxy.Route(StationAddresses[0], Station("Slot One"));
+    Start();
+    EXPECT_EQ(window->EditText(), Decorated(StationAddresses[0], 1));
+    EXPECT_EQ(StationIndex, 0);
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(proxy.Requests().at(0).rfind(std::string("GET ") + StationAddresses[0] + " ", 0), 0u);
+    EXPECT_EQ(Panel(0), "Slot One");
+    Stop();
+    EXPECT_EQ(Settings(), std::string("[Ondalux]\r\nLastStation=") + StationAddresses[0] + "\r\nLastNamber=0\r\n");
+}
+
+TEST_F(ProgramTest, AStoredIndexOutOfRangeShowsAsStoredAndPlaysClamped)
+{
+    struct Case {
+        const char* stored;
+        int shown;
+        int played;
+    };
+    for (const Case c : {Case{"150", 151, 99}, Case{"-5", -4, 0}, Case{"letters", 1, 0}, Case{"42", 43, 42}}) {
+        SCOPED_TRACE(c.stored);
+        WriteSettings("my own text", c.stored);
+        proxy.Route(StationAddresses[c.played], Station("Clamped"));
+        Start();
+        // The stored address is only shown; the slot is what plays.
+        EXPECT_EQ(window->EditText(), Decorated("my own text", c.shown));
+        EXPECT_EQ(StationIndex, c.played);
+        ASSERT_TRUE(WorkerDone());
+        EXPECT_NE(proxy.Requests().back().find(StationAddresses[c.played]), std::string::npos);
+        Stop();
+        // The decoration is not stored, so it does not grow from run to run.
+        EXPECT_EQ(Settings(), "[Ondalux]\r\nLastStation=my own text\r\nLastNamber=" +
+                                  std::to_string(c.played) + "\r\n");
+    }
+}
+
+TEST_F(ProgramTest, StationButtonsPlayTheirSlotAndAnEditedBoxIsStoredAsItIs)
+{
+    for (const int slot : {1, 100, 17, 70}) proxy.Route(StationAddresses[slot - 1], Station("Slot"));
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    for (const int slot : {100, 1, 17, 70}) {
+        SCOPED_TRACE(slot);
+        QTest::mouseClick(window->StationButtons[slot - 1], Qt::LeftButton);
+        EXPECT_EQ(window->EditText(), StationAddresses[slot - 1]);
+        EXPECT_EQ(StationIndex, slot - 1);
+        EXPECT_TRUE(window->StationButtons[slot - 1]->isChecked());
+        ASSERT_TRUE(WorkerDone());
+        EXPECT_EQ(Panel(0), "Slot");
+    }
+    // Slots 17 and 70 are one station; the index remembers which was clicked.
+    EXPECT_STREQ(StationAddresses[16], StationAddresses[69]);
+    window->SetEditText("http://typed.invalid/stream");
+    Stop();
+    EXPECT_EQ(Settings(), "[Ondalux]\r\nLastStation=http://typed.invalid/stream\r\nLastNamber=69\r\n");
+}
+
+TEST_F(ProgramTest, AStartWhileAWorkerRunsIsRefusedWithABeep)
+{
+    // Slot 1 answers and then keeps the worker waiting for its buffer.
+    proxy.Route(StationAddresses[0],
+                kit::Script().Send(kit::Script::IcyHead({"content-type:audio/mpeg"}) + Tone().substr(0, 6000)).Hang());
+    proxy.Route(StationAddresses[4], Station("Five"));
+    Start();
+    ASSERT_TRUE(Pump([&] { return Panel(0).rfind(Ansi("Заполняем буфер... "), 0) == 0; }, 5000));
+    ASSERT_TRUE(WorkerBusy.load());
+    QTest::mouseClick(window->StationButtons[4], Qt::LeftButton);
+    EXPECT_EQ(window->EditText(), StationAddresses[4]);  // shown anyway
+    EXPECT_TRUE(window->StationButtons[4]->isChecked());
+    EXPECT_EQ(StationIndex, 0);  // not taken
+    window->SetEditText("http://typed.invalid/");
+    QTest::keyClick(window->EditInput, Qt::Key_Return);
+    EXPECT_EQ(Messages(), "beep\nbeep\n");
+    EXPECT_EQ(proxy.Requests().size(), 1u);  // nothing else was started
+}
+
+TEST_F(ProgramTest, TheStatusBarFollowsASuccessfulAndAFailedStart)
+{
+    proxy.Route(StationAddresses[0], Station("Radio Jazz", {"StreamTitle='Miles Davis - So What';"}, " 128"));
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(0), "Radio Jazz");
+    EXPECT_EQ(Panel(1), "bitrate:  128");  // the blank after the colon stays
+    EXPECT_EQ(CurrentTitle, "Miles Davis - So What");
+    EXPECT_EQ(NewStationFlag, 1);
+    EXPECT_NE(CurrentStream.load(), 0u);
+    EXPECT_EQ(window->windowTitle(), Shown(CaptionPrefix));
+    EXPECT_EQ(CaptionPrefix, Ansi("Ondalux ondalux.example  Исполнитель: "));
+
+    NewStationFlag = 0;
+    window->SetEditText("http://nowhere.invalid/");
+    QTest::keyClick(window->EditInput, Qt::Key_Enter);
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(0), Ansi("Не могу соединиться с сервером..."));
+    EXPECT_EQ(Panel(1), "HTTP/1.0 404 Not Found");  // the server's status stays
+    EXPECT_EQ(CurrentTitle, "");
+    EXPECT_EQ(NewStationFlag, 1);
+    EXPECT_EQ(CurrentStream.load(), 0u);
+    EXPECT_EQ(StationIndex, 0);  // a typed address does not move the index
+}
+
+TEST_F(ProgramTest, StatusTextsOneByOne)
+{
+    Start();
+    WorkerDone();
+    const HWND handle = window->Handle();
+    const auto send = [&](TStreamStatus code, LPARAM value) { SendMessageA(handle, WM_STREAMSTATUS, code, value); };
+    send(stBuffering, 42);
+    EXPECT_EQ(Panel(0), Ansi("Заполняем буфер... 42%"));
+    send(stBuffering, -3);
+    EXPECT_EQ(Panel(0), Ansi("Заполняем буфер... -3%"));
+    send(stConnecting, 0);
+    EXPECT_EQ(Panel(0), "C" + Ansi("оединяемся..."));  // a Latin C
+    EXPECT_EQ(Panel(0)[0], 'C');
+    EXPECT_EQ(Panel(1), "");
+    send(stServerStatus, reinterpret_cast<LPARAM>("ICY 200 OK"));
+    EXPECT_EQ(Panel(1), "ICY 200 OK");
+    send(stSongTitle, reinterpret_cast<LPARAM>(""));
+    EXPECT_EQ(CurrentTitle, "");
+    send(static_cast<TStreamStatus>(5), 0);  // no such code: nothing changes
+    EXPECT_EQ(Panel(1), "ICY 200 OK");
+}
+
+TEST_F(ProgramTest, AStalledServerEndsTheWaitAndTheNextStartIsTaken)
+{
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 1000);
+    proxy.Route(StationAddresses[0],
+                kit::Script().Send(kit::Script::IcyHead({"icy-name:Stalled", "content-type:audio/mpeg"}) +
+                                   Tone().substr(0, 8000)).Hang());
+    proxy.Route(StationAddresses[1], Station("Next"));
+    Start();
+    ASSERT_TRUE(WorkerDone(5000));
+    // What it had still plays: the name is shown.
+    EXPECT_EQ(Panel(0), "Stalled");
+    QTest::mouseClick(window->StationButtons[1], Qt::LeftButton);
+    EXPECT_EQ(StationIndex, 1);
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(0), "Next");
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 10000);
+}
+
+TEST_F(ProgramTest, HttpHeadersNameTheStationToo)
+{
+    proxy.Route(StationAddresses[0],
+                kit::Script()
+                    .Send(kit::Script::HttpHead(200, "OK", {"Content-Type: audio/mpeg", "ICY-NAME:not this",
+                                                            "icy-name:By HTTP", "icy-br:64"}))
+                    .Repeat(Tone(), 0));
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(0), "By HTTP");
+    EXPECT_EQ(Panel(1), "bitrate: 64");
+}
+
+TEST_F(ProgramTest, TitlesKeepTheirSemicolonsAndShowInTheirOwnEncoding)
+{
+    const std::string cyrillic = "\xCA\xE8\xED\xEE";   // "Кино" in windows-1251
+    const std::string utf8 = "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE";  // "Кино" in UTF-8
+    struct Case {
+        std::string metadata, title;
+    };
+    for (const Case& c : {Case{"StreamTitle='Hall & Oates; Live';StreamUrl='x;y';", "Hall & Oates; Live"},
+                          Case{"StreamTitle='" + cyrillic + "';", cyrillic},
+                          Case{"StreamTitle='" + utf8 + "';", utf8}}) {
+        proxy.Route(StationAddresses[0], Station("Titles", {c.metadata}));
+        Start();
+        ASSERT_TRUE(WorkerDone());
+        EXPECT_EQ(CurrentTitle, c.title);
+        // Both encodings show as the same letters.
+        if (c.title != "Hall & Oates; Live") {
+            EXPECT_EQ(Shown(CurrentTitle), QString::fromUtf8("Кино"));
+        }
+        Stop();
+    }
+}
+
+TEST_F(ProgramTest, TheTickerScrollsTheTitleThroughTheTaskbarText)
+{
+    int position = 1;
+    EXPECT_EQ(TickerStep("", position), QString(34, ' '));
+    for (int tick = 2; tick <= 33; ++tick) EXPECT_EQ(TickerStep("", position), QString(35 - tick, ' ')) << tick;
+    EXPECT_EQ(position, 1);  // 33 ticks make the cycle of an empty title
+
+    position = 30;
+    EXPECT_EQ(TickerStep(QString::fromUtf8("Кино"), position), QString::fromUtf8(" Кино    "));
+    EXPECT_EQ(TickerStep(QString::fromUtf8("Кино"), position), QString::fromUtf8("Кино    "));
+    EXPECT_EQ(TickerStep(QString::fromUtf8("Кино"), position), QString::fromUtf8("ино    "));
+    // A shorter title while the position lies beyond it: one empty title.
+    position = 60;
+    EXPECT_EQ(TickerStep("ab", position), QString());
+    EXPECT_EQ(position, 1);
+
+    proxy.Route(StationAddresses[0], Station("Ticker", {"StreamTitle='Song';"}));
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    ASSERT_TRUE(Pump([] { return ApplicationTitle().trimmed() == "Song"; }, 15000));
+    EXPECT_EQ(window->windowIconText(), ApplicationTitle());
+}
+
+TEST_F(ProgramTest, TheVolumeBarSetsTheMasterVolume)
+{
+    Start();
+    EXPECT_EQ(window->ScrollBarVolume->value(), 100);
+    EXPECT_EQ(window->GroupBoxVolume->title(), QString::fromUtf8("Громкость 100% "));
+    for (const int position : {0, 50, 100, 75}) {
+        window->ScrollBarVolume->setValue(position);
+        EXPECT_FLOAT_EQ(BASS_GetVolume(), position / 100.0f);
+        EXPECT_EQ(window->GroupBoxVolume->title(), QString::fromUtf8("Громкость ") + QString::number(position) + "% ");
+    }
+    // A master volume of 0.505 reads back as position 50 at the next start.
+    Stop();
+    BASS_SetVolume(0.505f);
+    Start();
+    EXPECT_EQ(window->ScrollBarVolume->value(), 50);
+    EXPECT_FLOAT_EQ(BASS_GetVolume(), 0.5f);
+    EXPECT_EQ(window->GroupBoxVolume->title(), QString::fromUtf8("Громкость 50% "));
+    window->ScrollBarVolume->setValue(100);
+}
+
+QImage Picture(PaintBox* box)
+{
+    return box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
+{
+    // As in a fresh process: nothing captured yet.
+    WaveCapture.fill(0);
+    Start();
+    PumpFor(100);
+    const QImage silent = Picture(window->PaintBoxOsc);
+    for (int x = 0; x < 257; ++x)
+        for (int y = 0; y < 105; ++y)
+            ASSERT_EQ(silent.pixel(x, y), (y == 52 && x >= 5) ? qRgb(0, 255, 0) : qRgb(0, 0, 0)) << x << "," << y;
+    // The spectrum shows only its peak dashes on the bottom row.
+    const QImage spectrum = Picture(window->PaintBoxSpectr);
+    EXPECT_EQ(spectrum.pixel(1, 104), qRgb(255, 255, 0));
+    EXPECT_EQ(spectrum.pixel(1, 103), qRgb(0, 0, 0));
+
+    // Item "2": a red ring of radius about 50 around (100, 59).
+    window->RadioGroupTypeItems[1]->click();
+    PumpFor(50);
+    EXPECT_EQ(Picture(window->PaintBoxCucleOsc).pixel(100 + 49, 59), qRgb(255, 0, 0));
+    window->RadioGroupTypeItems[3]->click();
+    EXPECT_EQ(CircleView->RenderMode, 1);
+    EXPECT_EQ(CircleView->BaseRadius, 20);
+    window->RadioGroupTypeItems[0]->click();
+    EXPECT_EQ(CircleView->TraceColor, 0xFFFFFFu);
+    EXPECT_EQ(CircleView->Gain, 250);
+    EXPECT_EQ(CircleView->BaseRadius, 0);
+
+    proxy.Route(StationAddresses[2], Station("Tone"));
+    QTest::mouseClick(window->StationButtons[2], Qt::LeftButton);
+    ASSERT_TRUE(WorkerDone());
+    ASSERT_TRUE(Pump([&] { return Picture(window->PaintBoxOsc) != silent; }, 3000));
+    const QImage first = Picture(window->PaintBoxOsc);
+    ASSERT_TRUE(Pump([&] { return Picture(window->PaintBoxOsc) != first; }, 1000));
+}
+
+TEST_F(ProgramTest, TheWindowIsPlacedPixelByPixel)
+{
+    Start();
+    EXPECT_EQ(window->size(), QSize(856, 441));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());  // no resizing
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Интернет радио приемник"));
+    EXPECT_EQ(window->GroupBox1->geometry(), QRect(8, 32, 569, 337));
+    EXPECT_EQ(window->GroupBox1->title().size(), 141);
+    EXPECT_EQ(window->StationButtons[0]->geometry(), QRect(8, 14, 48, 25));
+    EXPECT_EQ(window->StationButtons[99]->geometry(), QRect(8 + 56 * 9, 14 + 32 * 9, 48, 25));
+    EXPECT_EQ(window->StationButtons[10]->text(), "11");
+    EXPECT_EQ(window->StationGroup->id(window->StationButtons[10]), 10);
+    EXPECT_EQ(window->StationButtons[10]->toolTip(), QString::fromLatin1(StationAddresses[10]));
+    EXPECT_EQ(window->StationButtons[0]->focusPolicy(), Qt::NoFocus);
+    EXPECT_FALSE(window->SpeedButton1->isVisible());
+    EXPECT_EQ(window->PaintBoxOsc->geometry(), QRect(584, 157, 257, 105));
+    EXPECT_EQ(window->PaintBoxSpectr->geometry(), QRect(584, 264, 257, 105));
+    EXPECT_EQ(window->PaintBoxCucleOsc->geometry(), QRect(584, 37, 201, 118));
+    EXPECT_EQ(window->StatusBar->geometry(), QRect(0, 422, 856, 19));
+    EXPECT_EQ(window->StatusBar->PanelLabel(0)->text(), QString::fromUtf8("Станция"));
+    EXPECT_TRUE(window->RadioGroupTypeItems[0]->isChecked());
+    EXPECT_EQ(window->focusWidget(), window->EditInput);
+
+    // Typing stops at 99 characters; a longer text of the program's stays.
+    window->EditInput->clear();
+    QTest::keyClicks(window->EditInput, QString(120, 'x'));
+    EXPECT_EQ(window->EditInput->text().size(), 99);
+    const std::string longer(150, 'y');
+    window->SetEditText(longer);
+    EXPECT_EQ(window->EditText(), longer);
+    QTest::keyClick(window->EditInput, Qt::Key_Backspace);
+    EXPECT_EQ(window->EditText().size(), 149u);
+}
+
+}  // namespace
+}  // namespace program_test
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

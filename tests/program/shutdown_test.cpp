@@ -1,0 +1,101 @@
+// The program as a process: the system's end signals close it in order, it
+// writes its settings and it never hangs, also while a station is opening.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "fake_server.h"
+#include "test_sounds.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+struct Launched {
+    pid_t pid = -1;
+    std::string folder;
+};
+
+// Starts the program in a fresh folder of its own, its station addresses
+// going through the proxy at proxyUrl.
+Launched Launch(const std::string& proxyUrl)
+{
+    char name[] = "/tmp/ondalux-run-XXXXXX";
+    Launched run{-1, mkdtemp(name)};
+    run.pid = fork();
+    if (run.pid == 0) {
+        if (chdir(run.folder.c_str()) != 0) _exit(127);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        setenv("http_proxy", proxyUrl.c_str(), 1);
+        setenv("no_proxy", "", 1);
+        execl(ONDALUX_PROGRAM, ONDALUX_PROGRAM, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return run;
+}
+
+// Waits for the process to end, at most timeout; its exit status or -1.
+int WaitFor(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < until) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
+{
+    kit::FakeServer proxy;
+    // Any station: an endless tone.
+    proxy.SetFallback(kit::Script()
+                          .Send(kit::Script::IcyHead({"icy-name:Any", "content-type:audio/mpeg"}))
+                          .Repeat(kit::EncodeTone("mp3", 4, 1000), 0));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Launched run = Launch(proxy.Url(""));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto start = std::chrono::steady_clock::now();
+        kill(run.pid, signal);
+        EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+        const std::string settings = ReadFile(run.folder + "/Ondalux.ini");
+        EXPECT_NE(settings.find("[Ondalux]\r\nLastStation=http://"), std::string::npos) << settings;
+        EXPECT_NE(settings.find("\r\nLastNamber=0\r\n"), std::string::npos);
+        std::filesystem::remove_all(run.folder);
+    }
+}
+
+TEST(Shutdown, AWorkerStillOpeningAStationDoesNotHoldTheProgram)
+{
+    kit::SilentServer proxy;  // every station connects and never answers
+    Launched run = Launch(proxy.Url(""));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const auto start = std::chrono::steady_clock::now();
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    EXPECT_NE(ReadFile(run.folder + "/Ondalux.ini").find("LastNamber=0"), std::string::npos);
+    std::filesystem::remove_all(run.folder);
+}
+
+}  // namespace
