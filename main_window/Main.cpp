@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QPainter>
 #include <QRadioButton>
@@ -59,6 +60,27 @@ QFont SansSerif(int pixels)
 constexpr const char* kGenreCaption =
     "    Funk          Jazz          World        Blue&Rock     Retro         Radio          "
     "Latino         Modern      Classik         Relax     ";
+
+// The genre words stand above their columns by the blanks between them,
+// which were measured for "MS Sans Serif". A wider font in its place would
+// push the last words out of the box, so the blanks shrink until the
+// caption fits the box as it would in that font.
+void FitGenreCaption(QGroupBox* box)
+{
+    QFont font = box->font();
+    const QString caption = QString::fromLatin1(kGenreCaption).remove('&');
+    const qreal room = box->width() - 8;
+    const qreal width = QFontMetricsF(font).horizontalAdvance(caption);
+    if (width <= room) return;
+    // The text layout spaces runs of blanks, not each blank: measure what one
+    // pixel less per run gives, and take as many as the excess needs.
+    QFont tighter = font;
+    tighter.setWordSpacing(font.wordSpacing() - 1);
+    const qreal perPixel = width - QFontMetricsF(tighter).horizontalAdvance(caption);
+    if (perPixel <= 0) return;
+    font.setWordSpacing(font.wordSpacing() - std::ceil((width - room) / perPixel));
+    box->setFont(font);
+}
 
 // The toolbar's pictures: the log's notebook, the options' gear, the About
 // window's letter i.
@@ -185,6 +207,7 @@ void TFormMain::BuildStationPanel()
 {
     GroupBox1 = new QGroupBox(QString::fromLatin1(kGenreCaption), this);
     GroupBox1->setGeometry(8, 32, 569, 337);
+    FitGenreCaption(GroupBox1);
     StationGroup = new QButtonGroup(this);
     StationGroup->setExclusive(true);
     const QFont numbers = SansSerif(13);

@@ -155,8 +155,8 @@ std::string ProgramFolder()
         folder = folder.substr(0, folder.rfind('/') + 1);
     }
     if (folder.empty())
-        folder = ".";
+        return "./";
     if (folder.back() != '/')
-        folder += '/';
+        folder.push_back('/');
     return folder;
 }

@@ -297,6 +297,9 @@ TEST_F(ProgramTest, TheWindowIsPlacedPixelByPixel)
     EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Интернет радио приемник"));
     EXPECT_EQ(window->GroupBox1->geometry(), QRect(8, 32, 569, 337));
     EXPECT_EQ(window->GroupBox1->title().size(), 141);
+    // Whatever font stands in for "MS Sans Serif", the ten genres fit the box.
+    EXPECT_LE(QFontMetrics(window->GroupBox1->font()).horizontalAdvance(window->GroupBox1->title().remove('&')),
+              569);
     EXPECT_EQ(window->StationButtons[0]->geometry(), QRect(8, 14, 48, 25));
     EXPECT_EQ(window->StationButtons[99]->geometry(), QRect(8 + 56 * 9, 14 + 32 * 9, 48, 25));
     EXPECT_EQ(window->StationButtons[10]->text(), "11");
