@@ -24,5 +24,8 @@ protected:
 private:
     std::vector<std::uint32_t> pixels_;
     TDrawSurface surface_;
-    QImage image_;  // a view on pixels_: byte order R, G, B, unused
+    // The pixels in the screen's own layout (0xFFRRGGBB), made at each paint:
+    // drawn onto the window without a conversion of the toolkit's, which
+    // would cost more than this loop a hundred times a second.
+    QImage shown_;
 };

@@ -6,9 +6,11 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <thread>
 
 #include "StationAddresses.h"
 #include "circle_vis.h"
+#include "icecast_server.h"
 #include "osc_vis.h"
 #include "paint_box.h"
 #include "program_test.h"
@@ -227,6 +229,37 @@ TEST_F(ProgramTest, TheTickerScrollsTheTitleThroughTheTaskbarText)
     ASSERT_TRUE(WorkerDone());
     ASSERT_TRUE(Pump([] { return ApplicationTitle().trimmed() == "Song"; }, 15000));
     EXPECT_EQ(window->windowIconText(), ApplicationTitle());
+}
+
+TEST_F(ProgramTest, AnIcecastStationTypedIntoTheAddressBoxPlaysWithItsNameAndTitle)
+{
+    if (!kit::IcecastServer::Available()) GTEST_SKIP() << "icecast2 or ffmpeg missing";
+    // The local server is reached directly, by ffmpeg's source too; the
+    // catalogue's addresses still go to the fake proxy.
+    setenv("no_proxy", "127.0.0.1", 1);
+    kit::IcecastServer icecast;
+    kit::SourceInfo info;
+    info.name = "Ondalux Jazz";
+    icecast.StartSource("/jazz.mp3", "mp3", 440, 128, info);
+    // On the air for a while, so that the server's burst fills the buffer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+
+    Start();
+    ASSERT_TRUE(WorkerDone());  // slot 1 through the proxy: not found
+    window->SetEditText(icecast.MountUrl("/jazz.mp3"));
+    QTest::keyClick(window->EditInput, Qt::Key_Return);
+    ASSERT_TRUE(WorkerDone(10000));
+    EXPECT_EQ(Panel(0), "Ondalux Jazz");
+    EXPECT_EQ(Panel(1), "HTTP/1.0 200 OK");  // no icy-br: the status stays
+    EXPECT_NE(CurrentStream.load(), 0u);
+    EXPECT_EQ(StationIndex, 0);
+
+    const std::string title = "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE - Test";  // UTF-8 "Кино - Test"
+    icecast.SetTitle("/jazz.mp3", title);
+    EXPECT_TRUE(Pump([&] { return CurrentTitle == title; }, 15000)) << CurrentTitle;
+    EXPECT_EQ(Shown(CurrentTitle), QString::fromUtf8("Кино - Test"));
+    // It plays: the oscilloscope shows more than its flat line.
+    EXPECT_TRUE(Pump([&] { return WaveCapture[100] != 0u; }, 3000));
 }
 
 TEST_F(ProgramTest, TheVolumeBarSetsTheMasterVolume)
