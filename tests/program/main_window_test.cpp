@@ -291,6 +291,7 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
 {
     // As in a fresh process: nothing captured yet.
     WaveCapture.fill(0);
+    SpectrumCapture.fill(0);
     Start();
     PumpFor(100);
     const QImage silent = Picture(window->PaintBoxOsc);
