@@ -22,10 +22,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Kept in the screen's order (0xFFRRGGBB): the block copies convert the
+    // colours as they land, and the toolkit draws them without converting
+    // them again, a hundred times a second.
     std::vector<std::uint32_t> pixels_;
     TDrawSurface surface_;
-    // The pixels in the screen's own layout (0xFFRRGGBB), made at each paint:
-    // drawn onto the window without a conversion of the toolkit's, which
-    // would cost more than this loop a hundred times a second.
-    QImage shown_;
+    QImage image_;  // a view on pixels_
 };

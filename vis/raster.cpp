@@ -333,7 +333,19 @@ bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
     clip(dx, sx, w, dest->Width);
     clip(dy, sy, h, dest->Height);
 
-    if (w > 0 && h > 0 && dest->Bits != nullptr && source->Bits != nullptr) {
+    if (w > 0 && h > 0 && dest->Bits != nullptr && source->Bits != nullptr &&
+        dest->ScreenOrder != source->ScreenOrder) {
+        // Red and blue change places; the screen's pixels are opaque.
+        const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
+        for (std::int64_t row = 0; row < h; ++row) {
+            const std::uint32_t* from = source->Bits + (sy + row) * source->Stride + sx;
+            std::uint32_t* to = dest->Bits + (dy + row) * dest->Stride + dx;
+            for (std::int64_t i = 0; i < w; ++i) {
+                const std::uint32_t colour = from[i];
+                to[i] = alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+            }
+        }
+    } else if (w > 0 && h > 0 && dest->Bits != nullptr && source->Bits != nullptr) {
         if (w == dest->Width && w == source->Width && dest->Stride == w && source->Stride == w) {
             // Whole rows of both: one block (each visualiser's copy to its box).
             std::memmove(dest->Bits + dy * w, source->Bits + sy * w,

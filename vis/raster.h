@@ -36,11 +36,17 @@ using DWORD = std::uint32_t;
 // Anything with pixels that a block copy can land on. The owner of the
 // pixels fills in the fields; Changed, when set, is called after a block copy
 // has landed (a window uses it to show the new picture).
+//
+// A surface that shows on a screen may keep its pixels in the screen's own
+// order, 0xFFRRGGBB (ScreenOrder): block copies between surfaces of the two
+// orders convert the colours as they land, so the picture reaches the
+// screen without a pass of its own.
 struct TDrawSurface {
     std::uint32_t* Bits = nullptr;
     int Width = 0;
     int Height = 0;
     int Stride = 0;  // pixels from the start of one row to the next
+    bool ScreenOrder = false;
     void (*Changed)(void* user) = nullptr;
     void* User = nullptr;
 };

@@ -213,6 +213,25 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     EXPECT_FALSE(BitBlt(nullptr, 0, 0, 4, 4, source.Handle(), 0, 0, SRCCOPY));
     EXPECT_EQ(changes, 1);
 
+    // A surface in the screen's order gets red and blue swapped and opaque
+    // pixels; a copy back restores the colours.
+    std::uint32_t screen[4 * 4] = {};
+    TDrawSurface shown;
+    shown.Bits = screen;
+    shown.Width = shown.Height = shown.Stride = 4;
+    shown.ScreenOrder = true;
+    TBitmap colours(2, 1);
+    colours.SetPixel(0, 0, 0x0000FF);  // red
+    colours.SetPixel(1, 0, 0x123456);
+    ASSERT_TRUE(BitBlt(&shown, 1, 1, 2, 1, colours.Handle(), 0, 0, SRCCOPY));
+    EXPECT_EQ(screen[5], 0xFFFF0000u);
+    EXPECT_EQ(screen[6], 0xFF563412u);
+    EXPECT_EQ(screen[4], 0u);
+    TBitmap back(2, 1);
+    ASSERT_TRUE(BitBlt(back.Handle(), 0, 0, 2, 1, &shown, 1, 1, SRCCOPY));
+    EXPECT_EQ(back.GetPixel(0, 0), 0x0000FFu);
+    EXPECT_EQ(back.GetPixel(1, 0), 0x123456u);
+
     // A source block partly outside its own bitmap copies only what exists.
     TBitmap target(4, 4);
     ASSERT_TRUE(BitBlt(target.Handle(), 0, 0, 4, 4, source.Handle(), 2, -1, SRCCOPY));
