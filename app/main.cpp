@@ -12,7 +12,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "About.h"
 #include "Main.h"
+#include "Option.h"
 #include "program_icon.h"
 #include "stream_worker.h"
 
@@ -58,9 +60,12 @@ int main(int argc, char** argv)
     SetApplicationTitle(QString::fromUtf8("Нет Станции"));
 
     auto formMain = std::make_unique<TFormMain>();
-    // FIXME: the options, About and listening-log windows come next, in
-    // that order, between the icon and the message loop.
+    auto formOption = std::make_unique<TFormOption>();
     application.setWindowIcon(ApplicationIcon());
+    auto aboutForm = std::make_unique<TAboutForm>();
+    // FIXME: the listening-log window comes last.
+    formMain->FormOption = formOption.get();
+    formMain->AboutForm = aboutForm.get();
 
     QSocketNotifier endSignals(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&endSignals, &QSocketNotifier::activated, [&] {
@@ -74,6 +79,9 @@ int main(int argc, char** argv)
 
     // The windows go in the reverse order of their making; the main window's
     // end frees the stream and the library and writes the settings.
+    formMain->FormOption = formMain->AboutForm = nullptr;
+    aboutForm.reset();
+    formOption.reset();
     formMain.reset();
 
     // A worker still opening a station was cut short by the library's end;
