@@ -15,6 +15,7 @@
 #include "About.h"
 #include "Main.h"
 #include "Option.h"
+#include "Writer.h"
 #include "program_icon.h"
 #include "stream_worker.h"
 
@@ -63,9 +64,10 @@ int main(int argc, char** argv)
     auto formOption = std::make_unique<TFormOption>();
     application.setWindowIcon(ApplicationIcon());
     auto aboutForm = std::make_unique<TAboutForm>();
-    // FIXME: the listening-log window comes last.
+    auto formWriter = std::make_unique<TFormWriter>(formMain.get());
     formMain->FormOption = formOption.get();
     formMain->AboutForm = aboutForm.get();
+    formMain->FormWriter = formWriter.get();
 
     QSocketNotifier endSignals(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&endSignals, &QSocketNotifier::activated, [&] {
@@ -79,7 +81,8 @@ int main(int argc, char** argv)
 
     // The windows go in the reverse order of their making; the main window's
     // end frees the stream and the library and writes the settings.
-    formMain->FormOption = formMain->AboutForm = nullptr;
+    formMain->FormOption = formMain->AboutForm = formMain->FormWriter = nullptr;
+    formWriter.reset();  // the log's footer and its file
     aboutForm.reset();
     formOption.reset();
     formMain.reset();

@@ -36,6 +36,10 @@ Launched Launch(const std::string& proxyUrl)
 {
     char name[] = "/tmp/ondalux-run-XXXXXX";
     Launched run{-1, mkdtemp(name)};
+    // A copy of the program of its own, so that the log it leaves in its
+    // folder at exit lands here too.
+    const std::string program = run.folder + "/ondalux";
+    std::filesystem::copy_file(ONDALUX_PROGRAM, program);
     run.pid = fork();
     if (run.pid == 0) {
         if (chdir(run.folder.c_str()) != 0) _exit(127);
@@ -43,7 +47,7 @@ Launched Launch(const std::string& proxyUrl)
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         setenv("http_proxy", proxyUrl.c_str(), 1);
         setenv("no_proxy", "", 1);
-        execl(ONDALUX_PROGRAM, ONDALUX_PROGRAM, static_cast<char*>(nullptr));
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     return run;
@@ -81,6 +85,15 @@ TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
         const std::string settings = ReadFile(run.folder + "/Ondalux.ini");
         EXPECT_NE(settings.find("[Ondalux]\r\nLastStation=http://"), std::string::npos) << settings;
         EXPECT_NE(settings.find("\r\nLastNamber=0\r\n"), std::string::npos);
+        // The listening log, from its header to its footer.
+        std::string log;
+        for (const auto& entry : std::filesystem::directory_iterator(run.folder))
+            if (entry.path().extension() == ".log" && entry.path().filename().string()[0] == '_')
+                log = ReadFile(entry.path());
+        const std::string separator = " " + std::string(46, '-') + " \r\n";
+        EXPECT_EQ(log.rfind(separator, 0), 0u) << log;
+        EXPECT_NE(log.find("\r\n \xC2\xFB\xEA\xEB\xFE\xF7\xE5\xED "), std::string::npos);  // " Выключен "
+        EXPECT_EQ(log.substr(log.size() - separator.size()), separator);
         std::filesystem::remove_all(run.folder);
     }
 }

@@ -1,0 +1,243 @@
+#include "Writer.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+#include <algorithm>
+
+#include "Main.h"
+#include "main_rules.h"
+#include "shell.h"
+#include "status_bar.h"
+#include "writer_rules.h"
+
+namespace {
+
+constexpr int kToolBarHeight = 29;
+
+QFont SansSerif(int pixels)
+{
+    QFont font("MS Sans Serif");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+// The save button's picture: a floppy disk with its shutter and label.
+QIcon SavePicture()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QColor(30, 40, 70));
+    painter.setBrush(QColor(45, 95, 175));
+    painter.drawRect(1, 1, 13, 13);
+    painter.setBrush(QColor(200, 205, 215));
+    painter.drawRect(4, 1, 7, 5);
+    painter.fillRect(8, 2, 2, 3, QColor(30, 40, 70));
+    painter.setBrush(QColor(250, 250, 250));
+    painter.drawRect(3, 8, 9, 6);
+    painter.drawLine(5, 10, 10, 10);
+    painter.drawLine(5, 12, 10, 12);
+    return QIcon(pixmap);
+}
+
+QString FromBytes(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+}  // namespace
+
+TFormWriter::TFormWriter(TFormMain* main) : main_(main)
+{
+    setWindowTitle(QStringLiteral("FormWriter"));
+    setFont(SansSerif(11));
+    // A log left open must not keep the program running once the main
+    // window is closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    move(kLeft, kTop);
+    resize(kOuterWidth, kOuterHeight);
+
+    ToolBar1 = new QWidget(this);
+    ToolButton1 = new QWidget(ToolBar1);
+    ToolButton1->setGeometry(0, 2, 8, 22);
+    SpeedButtonSaveInfo = new QToolButton(ToolBar1);
+    SpeedButtonSaveInfo->setGeometry(8, 2, 23, 22);
+    SpeedButtonSaveInfo->setIcon(SavePicture());
+    SpeedButtonSaveInfo->setIconSize(QSize(16, 16));
+    SpeedButtonSaveInfo->setAutoRaise(true);
+    SpeedButtonSaveInfo->setFocusPolicy(Qt::NoFocus);
+    SpeedButtonSaveInfo->setCursor(Qt::PointingHandCursor);
+    // The hint sits on the gap beside the button, not on the button.
+    ToolButton2 = new QWidget(ToolBar1);
+    ToolButton2->setGeometry(31, 2, 33, 22);
+    ToolButton2->setToolTip(QString::fromUtf8("Записать"));
+    connect(SpeedButtonSaveInfo, &QToolButton::clicked, this,
+            &TFormWriter::SpeedButtonSaveInfoClick);
+
+    Memo = new QPlainTextEdit(this);
+    Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The log only grows: an undo history would keep a second record of it,
+    // and would let the user undo the program's own lines.
+    Memo->setUndoRedoEnabled(false);
+    PlaceControls();
+
+    AutoLogFolder = ProgramFolder();
+    lastSavePath_ = QString::fromUtf8("Прослушанные песни");
+    ChooseSavePath = [this](const QString& proposed) { return RunSaveDialog(proposed); };
+
+    Timer = new QTimer(this);
+    Timer->setInterval(5000);
+    connect(Timer, &QTimer::timeout, this, &TFormWriter::TimerTimer);
+
+    FormCreate();
+    Timer->start();
+}
+
+TFormWriter::~TFormWriter()
+{
+    // A message box during the shutdown runs an event loop: no tick may add
+    // to the log after its shutdown record.
+    Timer->stop();
+    FormDestroy();
+}
+
+void TFormWriter::showEvent(QShowEvent* event)
+{
+    // The size is given with the frame, which the desktop reports once the
+    // window is on the screen; where it reports none, the frame is taken as
+    // having no size.
+    if (!sized_) {
+        sized_ = true;
+        const QMargins frame =
+            windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+        resize(kOuterWidth - frame.left() - frame.right(),
+               kOuterHeight - frame.top() - frame.bottom());
+    }
+    QWidget::showEvent(event);
+}
+
+void TFormWriter::resizeEvent(QResizeEvent* event)
+{
+    PlaceControls();
+    QWidget::resizeEvent(event);
+}
+
+// The toolbar across the top, the log filling the rest.
+void TFormWriter::PlaceControls()
+{
+    ToolBar1->setGeometry(0, 0, width(), kToolBarHeight);
+    Memo->setGeometry(0, kToolBarHeight, width(), std::max(0, height() - kToolBarHeight));
+}
+
+void TFormWriter::FormCreate()
+{
+    const LogTime now = LocalLogTime();
+    AppendLine(SeparatorLine());
+    AppendLine(ProgramLine());
+    AppendLine(SwitchedOnLine(now));
+    AppendLine(SeparatorLine());
+}
+
+void TFormWriter::TimerTimer()
+{
+    // The texts are those of the moment of the tick, not of the moment the
+    // station was named or failed.
+    if (NewStationFlag != 0) {
+        NewStationFlag = 0;
+        AppendLine(StationGapLine());
+        AppendShownLine(
+            ShownStationLine(StationIndex, main_->StatusBar->Text(0), main_->EditText()));
+    }
+    main_->SetCaption(CaptionPrefix, CurrentTitle);
+    // Only the title logged last is compared: a title that comes back after
+    // another one, or after none, is written again.
+    if (CurrentTitle != LastLoggedTitle) {
+        LastLoggedTitle = CurrentTitle;
+        AppendLine(TitleLine(CurrentTitle));
+    }
+}
+
+void TFormWriter::SpeedButtonSaveInfoClick()
+{
+    const QString path = ChooseSavePath ? ChooseSavePath(lastSavePath_) : QString();
+    if (path.isEmpty()) return;
+    lastSavePath_ = path;
+    WriteLogFile(path);
+}
+
+void TFormWriter::FormDestroy()
+{
+    const LogTime now = LocalLogTime();
+    AppendLine(SeparatorLine());
+    AppendLine(SwitchedOffLine(now));
+    AppendLine(SeparatorLine());
+    WriteLogFile(FromBytes(AutoLogFolder + AutoLogFileName(now)));
+}
+
+void TFormWriter::AppendLine(const std::string& bytes)
+{
+    AppendShownLine(Shown(bytes));
+}
+
+void TFormWriter::AppendShownLine(const QString& line)
+{
+    // A cursor of its own at the end: the user's caret and selection stay
+    // where they are, and nothing reads the whole log.
+    QTextCursor end(Memo->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(AppendedText(end.block().length() <= 1, line));
+}
+
+std::string TFormWriter::LogBytes() const
+{
+    return LogFileBytes(Memo->document()->toRawText());
+}
+
+void TFormWriter::WriteLogFile(const QString& path)
+{
+    const std::string bytes = LogBytes();
+    const auto size = static_cast<qint64>(bytes.size());
+    QSaveFile file(path);
+    // QSaveFile removes its temporary file itself when the write fails.
+    const bool written =
+        file.open(QIODevice::WriteOnly) && file.write(bytes.data(), size) == size && file.commit();
+    if (!written) {
+        const std::string text = "Cannot create file " + QFile::encodeName(path).toStdString();
+        MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
+    }
+}
+
+QString TFormWriter::RunSaveDialog(const QString& proposed)
+{
+    if (SaveDialogInfo == nullptr) {
+        SaveDialogInfo = new QFileDialog(this);
+        // Qt's own dialog: it replaces a file without asking on every
+        // desktop, and shows the filters by their names alone.
+        SaveDialogInfo->setOption(QFileDialog::DontUseNativeDialog);
+        SaveDialogInfo->setOption(QFileDialog::DontConfirmOverwrite);
+        SaveDialogInfo->setOption(QFileDialog::HideNameFilterDetails);
+        SaveDialogInfo->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDialogInfo->setFileMode(QFileDialog::AnyFile);
+        // "*.*" on Windows matches every file; here that is "*".
+        SaveDialogInfo->setNameFilters({QString::fromUtf8("Текстовые файлы *.log (*.log)"),
+                                        QString::fromUtf8("Все файлы (*)")});
+        SaveDialogInfo->setDefaultSuffix(QStringLiteral("log"));
+    }
+    // A bare name is proposed in the current folder, as the first time.
+    SaveDialogInfo->selectFile(QFileInfo(proposed).absoluteFilePath());
+    if (SaveDialogInfo->exec() != QDialog::Accepted) return {};
+    const QStringList files = SaveDialogInfo->selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
