@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 #include "about_picture.h"
@@ -15,6 +14,7 @@
 #include "program_icon.h"
 #include "program_info.h"
 #include "window_look.h"
+#include "shell.h"
 #include "window_messages.h"
 
 namespace {
@@ -233,10 +233,7 @@ void TAboutForm::showEvent(QShowEvent* event)
 {
     if (!centred_) {
         centred_ = true;
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->availableGeometry();
-            move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
-        }
+        CentreOnScreen(this);
     }
     QDialog::showEvent(event);
 }

@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QPainter>
 #include <QRadioButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
@@ -350,10 +349,7 @@ void TFormMain::showEvent(QShowEvent* event)
 {
     if (!centred_) {
         centred_ = true;
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->availableGeometry();
-            move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
-        }
+        CentreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDesktopServices>
 #include <QFile>
+#include <QScreen>
 #include <QMessageBox>
 #include <QThread>
 #include <QUrl>
@@ -159,4 +160,13 @@ std::string ProgramFolder()
     if (folder.back() != '/')
         folder.push_back('/');
     return folder;
+}
+
+void CentreOnScreen(QWidget* window)
+{
+    if (const QScreen* screen = window->screen()) {
+        const QRect area = screen->availableGeometry();
+        const QRect frame = window->frameGeometry();
+        window->move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
 }

@@ -29,3 +29,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
 // The folder of the program's executable, with its trailing separator.
 std::string ProgramFolder();
+
+// Moves a top-level window, frame included, to the centre of its screen's
+// free area. Main thread.
+void CentreOnScreen(QWidget* window);
