@@ -63,4 +63,14 @@ void Mixer::Render(std::int16_t* out, std::size_t frames)
     }
 }
 
+std::size_t Mixer::Ready(std::size_t frames)
+{
+    std::lock_guard guard(lock_);
+    std::size_t ready = frames;
+    for (const auto& channel : channels_)
+        if (!channel->sourceEnded.load(std::memory_order_acquire))
+            ready = std::min(ready, channel->ring.Held());
+    return ready;
+}
+
 }  // namespace sonivex

@@ -43,6 +43,9 @@ public:
 
     // Fills out with frames of interleaved 16-bit stereo.
     void Render(std::int16_t* out, std::size_t frames);
+    // How many of the next frames (at most `frames`) every channel that is
+    // still being fed can give now; `frames` when no channel is.
+    std::size_t Ready(std::size_t frames);
 
 private:
     const std::atomic<float>& volume_;

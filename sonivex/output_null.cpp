@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -9,13 +10,21 @@ namespace sonivex {
 
 namespace {
 
-// Pulls 10 ms of frames every 10 ms of the clock and drops them, so that
-// streams play at their real pace on a machine without sound. (Larger blocks
-// would wake less often, but a stream playing at its live edge would then
-// show its gaps in the sound data that pictures are drawn from.)
+// Takes frames from the mixer at the pace of the clock and drops them, so
+// that streams play at their real pace on a machine without sound.
+//
+// It wakes every 20 ms. Nobody hears it, so when a stream that is still
+// being fed has fewer frames ready than the clock asks for (a stream at the
+// live edge of its station, whose data comes in bursts), it takes what is
+// there and owes the rest, instead of playing a gap of silence; only a
+// stream that stays behind for longer than kMaxLagMs is played on with
+// silence, as a real device would.
 class NullOutput final : public Output {
 public:
-    NullOutput(int rate, Mixer& mixer) : mixer_(mixer), block_(static_cast<std::size_t>(rate / 100))
+    NullOutput(int rate, Mixer& mixer)
+        : mixer_(mixer),
+          block_(static_cast<std::size_t>(rate) * kWakeMs / 1000),
+          maxLag_(static_cast<std::size_t>(rate) * kMaxLagMs / 1000)
     {
         thread_ = std::thread([this] { Run(); });
     }
@@ -31,19 +40,32 @@ public:
     }
 
 private:
+    static constexpr int kWakeMs = 20;
+    static constexpr int kMaxLagMs = 500;
+
     void Run()
     {
         std::vector<std::int16_t> buffer(2 * block_);
+        std::size_t owed = 0;
         auto next = std::chrono::steady_clock::now();
         while (running_) {
-            mixer_.Render(buffer.data(), block_);
-            next += std::chrono::milliseconds(10);
+            owed += block_;
+            std::size_t take = mixer_.Ready(owed);
+            if (owed - take > maxLag_) take = owed;
+            owed -= take;
+            while (take > 0) {
+                const std::size_t frames = std::min(take, block_);
+                mixer_.Render(buffer.data(), frames);
+                take -= frames;
+            }
+            next += std::chrono::milliseconds(kWakeMs);
             std::this_thread::sleep_until(next);
         }
     }
 
     Mixer& mixer_;
-    std::size_t block_;
+    const std::size_t block_;
+    const std::size_t maxLag_;
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

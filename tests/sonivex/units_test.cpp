@@ -198,6 +198,25 @@ TEST(Mixer, MixesAppliesTheVolumeAndStopsEndedChannels)
     EXPECT_FALSE(first->stopped.load());  // dry but not ended: still playing
 }
 
+TEST(Mixer, ReadyCountsWhatEveryFedChannelCanGiveNow)
+{
+    std::atomic<float> volume{1.0f};
+    Mixer mixer(volume);
+    EXPECT_EQ(mixer.Ready(100), 100u);  // nothing playing: the clock alone
+    auto fed = std::make_shared<PlaybackChannel>(64);
+    auto ending = std::make_shared<PlaybackChannel>(64);
+    const std::uint32_t frames[8] = {};
+    fed->ring.Write(frames, 8);
+    ending->ring.Write(frames, 3);
+    mixer.Add(fed);
+    mixer.Add(ending);
+    EXPECT_EQ(mixer.Ready(100), 3u);
+    EXPECT_EQ(mixer.Ready(2), 2u);
+    // A channel whose source has ended plays out and stops; it holds up nobody.
+    ending->sourceEnded = true;
+    EXPECT_EQ(mixer.Ready(100), 8u);
+}
+
 TEST(Spectrum, AFullScaleSineAtABinsCentreReadsOne)
 {
     std::uint32_t frames[256];
