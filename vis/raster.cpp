@@ -313,15 +313,21 @@ TColor TBitmap::GetPixel(int x, int y) const
 
 namespace {
 
-// One row between the two pixel orders. The rows of two surfaces never
-// overlap, which lets the compiler do several pixels at a time.
-void SwapRedBlue(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
+// One row between the two pixel orders; true when a pixel of it changed.
+// The rows of two surfaces never overlap, which lets the compiler do several
+// pixels at a time.
+bool SwapRedBlue(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
                  std::size_t count, std::uint32_t alpha)
 {
+    std::uint32_t differences = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t colour = from[i];
-        to[i] = alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+        const std::uint32_t converted =
+            alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+        differences |= to[i] ^ converted;
+        to[i] = converted;
     }
+    return differences != 0;
 }
 
 }  // namespace
@@ -353,10 +359,15 @@ bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
         // Red and blue change places; the screen's pixels are opaque.
         const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
         const auto count = static_cast<std::size_t>(w);
+        bool changed = false;
         for (std::int64_t row = 0; row < h; ++row) {
-            SwapRedBlue(dest->Bits + (dy + row) * dest->Stride + dx,
-                        source->Bits + (sy + row) * source->Stride + sx, count, alpha);
+            changed |= SwapRedBlue(dest->Bits + (dy + row) * dest->Stride + dx,
+                                   source->Bits + (sy + row) * source->Stride + sx, count, alpha);
         }
+        // A screen that already shows this picture (the sound data has not
+        // moved since the last tick) is spared a repaint.
+        if (changed && dest->Changed != nullptr) dest->Changed(dest->User);
+        return true;
     } else if (w > 0 && h > 0 && dest->Bits != nullptr && source->Bits != nullptr) {
         if (w == dest->Width && w == source->Width && dest->Stride == w && source->Stride == w) {
             // Whole rows of both: one block (each visualiser's copy to its box).

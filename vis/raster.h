@@ -40,7 +40,8 @@ using DWORD = std::uint32_t;
 // A surface that shows on a screen may keep its pixels in the screen's own
 // order, 0xFFRRGGBB (ScreenOrder): block copies between surfaces of the two
 // orders convert the colours as they land, so the picture reaches the
-// screen without a pass of its own.
+// screen without a pass of its own, and such a copy calls Changed only when
+// a pixel changed.
 struct TDrawSurface {
     std::uint32_t* Bits = nullptr;
     int Width = 0;

@@ -227,10 +227,20 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     EXPECT_EQ(screen[5], 0xFFFF0000u);
     EXPECT_EQ(screen[6], 0xFF563412u);
     EXPECT_EQ(screen[4], 0u);
+    // The same picture again changes nothing on the screen: no call.
+    int shownChanges = 0;
+    shown.Changed = [](void* user) { ++*static_cast<int*>(user); };
+    shown.User = &shownChanges;
+    ASSERT_TRUE(BitBlt(&shown, 1, 1, 2, 1, colours.Handle(), 0, 0, SRCCOPY));
+    EXPECT_EQ(shownChanges, 0);
+    colours.SetPixel(1, 0, 0x123457);
+    ASSERT_TRUE(BitBlt(&shown, 1, 1, 2, 1, colours.Handle(), 0, 0, SRCCOPY));
+    EXPECT_EQ(shownChanges, 1);
+    EXPECT_EQ(screen[6], 0xFF573412u);
     TBitmap back(2, 1);
     ASSERT_TRUE(BitBlt(back.Handle(), 0, 0, 2, 1, &shown, 1, 1, SRCCOPY));
     EXPECT_EQ(back.GetPixel(0, 0), 0x0000FFu);
-    EXPECT_EQ(back.GetPixel(1, 0), 0x123456u);
+    EXPECT_EQ(back.GetPixel(1, 0), 0x123457u);
 
     // A source block partly outside its own bitmap copies only what exists.
     TBitmap target(4, 4);
