@@ -17,6 +17,7 @@
 #include "Option.h"
 #include "Writer.h"
 #include "program_icon.h"
+#include "shell.h"
 #include "stream_worker.h"
 
 namespace {
@@ -73,6 +74,10 @@ int main(int argc, char** argv)
     QObject::connect(&endSignals, &QSocketNotifier::activated, [&] {
         char byte;
         [[maybe_unused]] const auto got = read(g_signalPipe[0], &byte, 1);
+        // The system is ending the program: a file that cannot be written
+        // is reported on standard error, not in a box that would hold the
+        // shutdown until somebody pressed OK.
+        WriteMessageBoxesToStandardError();
         formMain->close();
     });
 

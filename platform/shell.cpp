@@ -116,6 +116,14 @@ std::intptr_t ShellExecuteA(HWND /*owner*/, const char* /*operation*/, const cha
     return QDesktopServices::openUrl(url) ? kOpened : kFileNotFound;
 }
 
+namespace {
+
+bool g_boxesToStandardError = false;
+
+}  // namespace
+
+void WriteMessageBoxesToStandardError() { g_boxesToStandardError = true; }
+
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
 {
     constexpr int kOk = 1;
@@ -133,6 +141,12 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
         const std::string line = OneLine(title.toStdString()) + "|" +
                                  OneLine(platform::DisplayText(text == nullptr ? "" : text)) + "\n";
         return AppendToMessageLog(log, line) ? kOk : 0;
+    }
+    if (g_boxesToStandardError) {
+        const std::string line = OneLine(title.toStdString()) + ": " +
+                                 OneLine(platform::DisplayText(text == nullptr ? "" : text)) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        return kOk;
     }
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return 0;

@@ -22,6 +22,11 @@ BOOL FlashWindow(HWND window, BOOL invert);
 std::intptr_t ShellExecuteA(HWND owner, const char* operation, const char* file,
                             const char* parameters, const char* directory, int show);
 
+// From now on message boxes are not shown but written to standard error,
+// one line each, and answered OK at once: for a shutdown that the system
+// asked for, where nobody may be there to press OK. Main thread.
+void WriteMessageBoxesToStandardError();
+
 // A modal message box with an OK button; caption null gives the program's
 // default caption ("Error" for MB_ICONERROR). Texts are windows-1251 bytes
 // (or UTF-8), shown by the program's text rule. Main thread.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -32,7 +33,7 @@ struct Launched {
 
 // Starts the program in a fresh folder of its own, its station addresses
 // going through the proxy at proxyUrl.
-Launched Launch(const std::string& proxyUrl)
+Launched Launch(const std::string& proxyUrl, const std::function<void(const std::string&)>& prepare = {})
 {
     char name[] = "/tmp/ondalux-run-XXXXXX";
     Launched run{-1, mkdtemp(name)};
@@ -40,9 +41,12 @@ Launched Launch(const std::string& proxyUrl)
     // folder at exit lands here too.
     const std::string program = run.folder + "/ondalux";
     std::filesystem::copy_file(ONDALUX_PROGRAM, program);
+    if (prepare) prepare(run.folder);
+    const std::string errors = run.folder + "/stderr.txt";
     run.pid = fork();
     if (run.pid == 0) {
         if (chdir(run.folder.c_str()) != 0) _exit(127);
+        if (!freopen(errors.c_str(), "w", stderr)) _exit(127);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         setenv("http_proxy", proxyUrl.c_str(), 1);
@@ -96,6 +100,24 @@ TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
         EXPECT_EQ(log.substr(log.size() - separator.size()), separator);
         std::filesystem::remove_all(run.folder);
     }
+}
+
+TEST(Shutdown, ASettingsFileThatCannotBeWrittenDoesNotHoldAnEndSignal)
+{
+    kit::SilentServer proxy;
+    // A folder where the settings file should be: it cannot be written.
+    Launched run = Launch(proxy.Url(""), [](const std::string& folder) {
+        std::filesystem::create_directory(folder + "/Ondalux.ini");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const auto start = std::chrono::steady_clock::now();
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    // Nobody was there to read a box: the message went to standard error.
+    EXPECT_NE(ReadFile(run.folder + "/stderr.txt").find("Unable to write to .\\Ondalux.ini"), std::string::npos)
+        << ReadFile(run.folder + "/stderr.txt");
+    std::filesystem::remove_all(run.folder);
 }
 
 TEST(Shutdown, AWorkerStillOpeningAStationDoesNotHoldTheProgram)
