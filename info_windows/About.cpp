@@ -13,6 +13,7 @@
 #include "link_label.h"
 #include "program_icon.h"
 #include "program_info.h"
+#include "program_font.h"
 #include "window_look.h"
 #include "shell.h"
 #include "window_messages.h"

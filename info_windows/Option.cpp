@@ -2,6 +2,7 @@
 
 #include <QLabel>
 
+#include "program_font.h"
 #include "window_look.h"
 
 namespace {

@@ -27,14 +27,6 @@ QPixmap Blank(int width, int height)
 
 }  // namespace
 
-QFont SansSerifFont(int pixels)
-{
-    QFont font("MS Sans Serif");
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
-}
-
 void WidenToText(QLabel* label)
 {
     // The rectangle the text is drawn in, which can be a pixel wider than

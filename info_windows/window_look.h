@@ -8,9 +8,6 @@
 
 class QLabel;
 
-// "MS Sans Serif" at the given pixel height, or the desktop's sans-serif
-// font where it is missing.
-QFont SansSerifFont(int pixels);
 
 // A one-line label grows to the right when its text is wider than its box,
 // as a label that sizes itself to its text does: the boxes were measured for

@@ -15,6 +15,7 @@
 
 #include "Main.h"
 #include "main_rules.h"
+#include "program_font.h"
 #include "shell.h"
 #include "status_bar.h"
 #include "writer_rules.h"
@@ -22,14 +23,6 @@
 namespace {
 
 constexpr int kToolBarHeight = 29;
-
-QFont SansSerif(int pixels)
-{
-    QFont font("MS Sans Serif");
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // The save button's picture: a floppy disk with its shutter and label.
 QIcon SavePicture()
@@ -60,7 +53,7 @@ QString FromBytes(const std::string& path)
 TFormWriter::TFormWriter(TFormMain* main) : main_(main)
 {
     setWindowTitle(QStringLiteral("FormWriter"));
-    setFont(SansSerif(11));
+    setFont(SansSerifFont(11));
     // A log left open must not keep the program running once the main
     // window is closed.
     setAttribute(Qt::WA_QuitOnClose, false);

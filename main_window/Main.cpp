@@ -20,6 +20,7 @@
 #include "main_rules.h"
 #include "osc_vis.h"
 #include "paint_box.h"
+#include "program_font.h"
 #include "program_icon.h"
 #include "program_info.h"
 #include "settings_file.h"
@@ -46,14 +47,6 @@ namespace {
 
 QString g_applicationTitle;
 TFormMain* g_mainWindow = nullptr;
-
-QFont SansSerif(int pixels)
-{
-    QFont font("MS Sans Serif");
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // The 141 characters whose words stand above the ten genre columns.
 constexpr const char* kGenreCaption =
@@ -147,7 +140,7 @@ TFormMain::TFormMain()
     g_mainWindow = this;
     setWindowTitle(QString::fromUtf8("Интернет радио приемник"));
     setWindowIcon(ProgramIcon());
-    setFont(SansSerif(11));
+    setFont(SansSerifFont(11));
     setFixedSize(856, 441);
     setWindowIconText(g_applicationTitle);
 
@@ -209,7 +202,7 @@ void TFormMain::BuildStationPanel()
     FitGenreCaption(GroupBox1);
     StationGroup = new QButtonGroup(this);
     StationGroup->setExclusive(true);
-    const QFont numbers = SansSerif(13);
+    const QFont numbers = SansSerifFont(13);
     for (int k = 1; k <= 100; ++k) {
         const int column = (k - 1) / 10, row = (k - 1) % 10;
         // The last column's pictures sit right against their numbers.
