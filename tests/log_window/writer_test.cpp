@@ -470,10 +470,3 @@ TEST_F(WriterTest, TheSaveDialogProposesANameOffersTwoFiltersAndAddsTheExtension
 
 }  // namespace
 }  // namespace program_test
-
-int main(int argc, char** argv)
-{
-    QApplication application(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

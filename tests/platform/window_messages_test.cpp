@@ -205,10 +205,3 @@ TEST(WindowMessagesTest, ClosingReleasesWaitingSendersAndRefusesLaterOnes)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication application(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -362,10 +362,3 @@ TEST_F(ProgramTest, TheWindowIsPlacedPixelByPixel)
 
 }  // namespace
 }  // namespace program_test
-
-int main(int argc, char** argv)
-{
-    QApplication application(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -71,6 +71,15 @@ int WaitFor(pid_t pid, std::chrono::milliseconds timeout)
     return -1;
 }
 
+// Sends the signal; the program must end cleanly within a second.
+void EndsWithinASecond(const Launched& run, int signal)
+{
+    const auto start = std::chrono::steady_clock::now();
+    kill(run.pid, signal);
+    EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+}
+
 TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
 {
     kit::FakeServer proxy;
@@ -82,10 +91,7 @@ TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
         SCOPED_TRACE(signal);
         Launched run = Launch(proxy.Url(""));
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        const auto start = std::chrono::steady_clock::now();
-        kill(run.pid, signal);
-        EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+        EndsWithinASecond(run, signal);
         const std::string settings = ReadFile(run.folder + "/Ondalux.ini");
         EXPECT_NE(settings.find("[Ondalux]\r\nLastStation=http://"), std::string::npos) << settings;
         EXPECT_NE(settings.find("\r\nLastNamber=0\r\n"), std::string::npos);
@@ -110,10 +116,7 @@ TEST(Shutdown, ASettingsFileThatCannotBeWrittenDoesNotHoldAnEndSignal)
         std::filesystem::create_directory(folder + "/Ondalux.ini");
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    const auto start = std::chrono::steady_clock::now();
-    kill(run.pid, SIGTERM);
-    EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    EndsWithinASecond(run, SIGTERM);
     // Nobody was there to read a box: the message went to standard error.
     EXPECT_NE(ReadFile(run.folder + "/stderr.txt").find("Unable to write to .\\Ondalux.ini"), std::string::npos)
         << ReadFile(run.folder + "/stderr.txt");
@@ -125,10 +128,7 @@ TEST(Shutdown, AWorkerStillOpeningAStationDoesNotHoldTheProgram)
     kit::SilentServer proxy;  // every station connects and never answers
     Launched run = Launch(proxy.Url(""));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    const auto start = std::chrono::steady_clock::now();
-    kill(run.pid, SIGTERM);
-    EXPECT_EQ(WaitFor(run.pid, std::chrono::seconds(3)), 0);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    EndsWithinASecond(run, SIGTERM);
     EXPECT_NE(ReadFile(run.folder + "/Ondalux.ini").find("LastNamber=0"), std::string::npos);
     std::filesystem::remove_all(run.folder);
 }
