@@ -1,6 +1,7 @@
 #include "raster.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace {
@@ -33,6 +34,21 @@ struct LineStepper {
         return product / n + (2 * (product % n) >= n ? 1 : 0);
     }
 };
+
+// (2^40 / 2n) + 1 for the short lines a trace is made of, worked out when the
+// program is built: a 64-bit division costs more than drawing a short line.
+constexpr int kTabledLengths = 512;
+constexpr auto kReciprocals = [] {
+    std::array<std::uint64_t, kTabledLengths> table{};
+    for (std::uint64_t n = 1; n < kTabledLengths; ++n)
+        table[n] = (std::uint64_t{1} << 40) / (2 * n) + 1;
+    return table;
+}();
+
+std::uint64_t Reciprocal(std::uint64_t n)
+{
+    return n < kTabledLengths ? kReciprocals[n] : (std::uint64_t{1} << 40) / (2 * n) + 1;
+}
 
 // The steps k in [0, n) for which start + sign * k lies in [0, limit).
 bool VisibleSteps(std::int64_t start, int sign, std::uint64_t n, std::int64_t limit,
@@ -193,7 +209,7 @@ void TBitmap::DrawInsideLine(int x0, int y0, int x1, int y1)
     if (n == 0) return;
 
     if (n < 4096) {
-        const std::uint64_t reciprocal = (std::uint64_t{1} << 40) / (2 * n) + 1;
+        const std::uint64_t reciprocal = Reciprocal(n);
         std::uint64_t numerator = n;  // 2km + n
         std::uint32_t* pixel = start;
         for (std::uint64_t k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
@@ -228,7 +244,7 @@ void TBitmap::DrawNearLine(int x0, int y0, int x1, int y1)
     const std::uint64_t m = static_cast<std::uint64_t>(xMajor ? ady : adx);
     const int majorSign = (xMajor ? dx : dy) < 0 ? -1 : 1;
     const int minorSign = (xMajor ? dy : dx) < 0 ? -1 : 1;
-    const std::uint64_t reciprocal = (std::uint64_t{1} << 40) / (2 * std::uint64_t(n)) + 1;
+    const std::uint64_t reciprocal = Reciprocal(static_cast<std::uint64_t>(n));
     const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     const int minor0 = xMajor ? y0 : x0;
     const TColor color = PenColor;
@@ -316,8 +332,8 @@ namespace {
 // One row between the two pixel orders; true when a pixel of it changed.
 // The rows of two surfaces never overlap, which lets the compiler do several
 // pixels at a time.
-bool SwapRedBlue(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
-                 std::size_t count, std::uint32_t alpha)
+bool SwapRedBlueEach(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
+                     std::size_t count, std::uint32_t alpha)
 {
     std::uint32_t differences = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -328,6 +344,45 @@ bool SwapRedBlue(std::uint32_t* __restrict to, const std::uint32_t* __restrict f
         to[i] = converted;
     }
     return differences != 0;
+}
+
+// The same with one byte shuffle for eight pixels, on processors that have
+// it: three times as fast as the plain loop, which matters at three pictures
+// a hundred times a second.
+using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
+using Words32 = std::uint32_t __attribute__((vector_size(32)));
+
+__attribute__((target("avx2"))) bool SwapRedBlueShuffled(std::uint32_t* __restrict to,
+                                                         const std::uint32_t* __restrict from,
+                                                         std::size_t count, std::uint32_t alpha)
+{
+    constexpr Bytes32 kOrder = {2,  1,  0,  3,  6,  5,  4,  7,  10, 9,  8,  11, 14, 13, 12, 15,
+                                18, 17, 16, 19, 22, 21, 20, 23, 26, 25, 24, 27, 30, 29, 28, 31};
+    const Words32 opaque = {alpha, alpha, alpha, alpha, alpha, alpha, alpha, alpha};
+    Words32 differences{};
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        Bytes32 pixels;
+        std::memcpy(&pixels, from + i, sizeof pixels);
+        const Words32 converted =
+            reinterpret_cast<Words32>(__builtin_shuffle(pixels, kOrder)) | opaque;
+        Words32 old;
+        std::memcpy(&old, to + i, sizeof old);
+        differences |= old ^ converted;
+        std::memcpy(to + i, &converted, sizeof converted);
+    }
+    bool changed = SwapRedBlueEach(to + i, from + i, count - i, alpha);
+    for (int lane = 0; lane < 8; ++lane)
+        changed |= differences[lane] != 0;
+    return changed;
+}
+
+bool SwapRedBlue(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
+                 std::size_t count, std::uint32_t alpha)
+{
+    static const bool shuffle = __builtin_cpu_supports("avx2");
+    return shuffle ? SwapRedBlueShuffled(to, from, count, alpha)
+                   : SwapRedBlueEach(to, from, count, alpha);
 }
 
 }  // namespace

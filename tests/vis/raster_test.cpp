@@ -242,6 +242,41 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     EXPECT_EQ(back.GetPixel(0, 0), 0x0000FFu);
     EXPECT_EQ(back.GetPixel(1, 0), 0x123457u);
 
+    // Rows long enough to be converted several pixels at a time, with a
+    // remainder: every pixel converted, and a change anywhere in the row
+    // (in the wide part or the remainder) is noticed.
+    constexpr int kWide = 21;
+    TBitmap wide(kWide, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < kWide; ++x)
+            wide.SetPixel(x, y, 0x010203u * static_cast<TColor>(x + 1) + 0x40000u * y);
+    std::uint32_t wideScreen[kWide * 3] = {};
+    TDrawSurface wideShown;
+    wideShown.Bits = wideScreen;
+    wideShown.Width = wideShown.Stride = kWide;
+    wideShown.Height = 3;
+    wideShown.ScreenOrder = true;
+    int wideChanges = 0;
+    wideShown.Changed = [](void* user) { ++*static_cast<int*>(user); };
+    wideShown.User = &wideChanges;
+    ASSERT_TRUE(BitBlt(&wideShown, 0, 0, kWide, 3, wide.Handle(), 0, 0, SRCCOPY));
+    EXPECT_EQ(wideChanges, 1);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < kWide; ++x) {
+            const TColor c = wide.GetPixel(x, y);
+            const std::uint32_t expected =
+                0xFF000000u | (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+            EXPECT_EQ(wideScreen[y * kWide + x], expected) << x << "," << y;
+        }
+    for (const Point& at : {Point{5, 1}, Point{20, 2}, Point{0, 0}}) {
+        ASSERT_TRUE(BitBlt(&wideShown, 0, 0, kWide, 3, wide.Handle(), 0, 0, SRCCOPY));
+        const int before = wideChanges;
+        wide.SetPixel(at.first, at.second, 0xABCDEF);
+        ASSERT_TRUE(BitBlt(&wideShown, 0, 0, kWide, 3, wide.Handle(), 0, 0, SRCCOPY));
+        EXPECT_EQ(wideChanges, before + 1) << at.first << "," << at.second;
+        EXPECT_EQ(wideScreen[at.second * kWide + at.first], 0xFFEFCDABu);
+    }
+
     // A source block partly outside its own bitmap copies only what exists.
     TBitmap target(4, 4);
     ASSERT_TRUE(BitBlt(target.Handle(), 0, 0, 4, 4, source.Handle(), 2, -1, SRCCOPY));
