@@ -5,7 +5,6 @@ extern "C" {
 }
 
 #include "errors.h"
-#include "spectrum.h"
 #include "sync_dispatcher.h"
 
 namespace sonivex {
@@ -39,7 +38,6 @@ bool Library::Init(int device, DWORD frequency, int& error)
         error = BASS_ERROR_ALREADY;
         return false;
     }
-    PrepareSpectrum();
     outputRate_ = static_cast<int>(frequency);
     if (device != 0) output_ = OpenSdlOutput(device, outputRate_, mixer_);
     if (!output_) {

@@ -25,8 +25,6 @@ Plan& ThePlan()
 
 std::once_flag g_planned;
 
-}  // namespace
-
 void PrepareSpectrum()
 {
     std::call_once(g_planned, [] {
@@ -41,6 +39,8 @@ void PrepareSpectrum()
             plan.window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * k / kSize));
     });
 }
+
+}  // namespace
 
 void Spectrum256(const std::uint32_t* frames, float* magnitudes)
 {
