@@ -197,6 +197,7 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length)
     if (!stream->Playing()) return Fail(BASS_ERROR_NOPLAY, kFailed);
     if (buffer == nullptr) return Fail(BASS_ERROR_ILLPARAM, kFailed);
     const OutputHistory& history = stream->Channel()->history;
+    Lib().TheMixer().NoteLook();
     if (length == BASS_DATA_FFT256) {
         std::uint32_t frames[256];
         history.Latest(frames, 256);

@@ -73,4 +73,16 @@ std::size_t Mixer::Ready(std::size_t frames)
     return ready;
 }
 
+void Mixer::NoteLook()
+{
+    lastLook_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                    std::memory_order_relaxed);
+}
+
+bool Mixer::LookedAtWithin(std::chrono::steady_clock::duration span) const
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return now - lastLook_.load(std::memory_order_relaxed) <= span.count();
+}
+
 }  // namespace sonivex

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -47,12 +49,21 @@ public:
     // still being fed can give now; `frames` when no channel is.
     std::size_t Ready(std::size_t frames);
 
+    // Someone looked at the sound data of a stream (from any thread). An
+    // output that nobody hears may take frames in coarser steps while
+    // nobody looks either.
+    void NoteLook();
+    bool LookedAtWithin(std::chrono::steady_clock::duration span) const;
+
 private:
     const std::atomic<float>& volume_;
     std::mutex lock_;
     std::vector<std::shared_ptr<PlaybackChannel>> channels_;
     std::vector<std::uint32_t> scratch_ = std::vector<std::uint32_t>(8192);
     std::vector<std::int32_t> sum_ = std::vector<std::int32_t>(2 * 8192);
+    // steady_clock ticks of the last look; far in the past at first
+    std::atomic<std::chrono::steady_clock::rep> lastLook_{
+        std::numeric_limits<std::chrono::steady_clock::rep>::min() / 2};
 };
 
 }  // namespace sonivex

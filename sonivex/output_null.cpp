@@ -13,17 +13,21 @@ namespace {
 // Takes frames from the mixer at the pace of the clock and drops them, so
 // that streams play at their real pace on a machine without sound.
 //
-// It wakes every 20 ms. Nobody hears it, so when a stream that is still
-// being fed has fewer frames ready than the clock asks for (a stream at the
-// live edge of its station, whose data comes in bursts), it takes what is
-// there and owes the rest, instead of playing a gap of silence; only a
-// stream that stays behind for longer than kMaxLagMs is played on with
-// silence, as a real device would.
+// It wakes every 20 ms while someone looks at the sound data (a program
+// drawing pictures of it sees it move as smoothly as from a device), and
+// every 100 ms while nobody has looked for a second: then the steps are not
+// seen, and the fewer wake-ups cost less. Nobody hears it, so when a stream
+// that is still being fed has fewer frames ready than the clock asks for (a
+// stream at the live edge of its station, whose data comes in bursts), it
+// takes what is there and owes the rest, instead of playing a gap of
+// silence; only a stream that stays behind for longer than kMaxLagMs is
+// played on with silence, as a real device would.
 class NullOutput final : public Output {
 public:
     NullOutput(int rate, Mixer& mixer)
         : mixer_(mixer),
-          block_(static_cast<std::size_t>(rate) * kWakeMs / 1000),
+          rate_(rate),
+          block_(static_cast<std::size_t>(rate) * kWatchedWakeMs / 1000),
           maxLag_(static_cast<std::size_t>(rate) * kMaxLagMs / 1000)
     {
         thread_ = std::thread([this] { Run(); });
@@ -40,7 +44,8 @@ public:
     }
 
 private:
-    static constexpr int kWakeMs = 20;
+    static constexpr int kWatchedWakeMs = 20;
+    static constexpr int kUnwatchedWakeMs = 100;
     static constexpr int kMaxLagMs = 500;
 
     void Run()
@@ -48,8 +53,9 @@ private:
         std::vector<std::int16_t> buffer(2 * block_);
         std::size_t owed = 0;
         auto next = std::chrono::steady_clock::now();
+        int wakeMs = kWatchedWakeMs;
         while (running_) {
-            owed += block_;
+            owed += static_cast<std::size_t>(rate_) * static_cast<std::size_t>(wakeMs) / 1000;
             std::size_t take = mixer_.Ready(owed);
             if (owed - take > maxLag_) take = owed;
             owed -= take;
@@ -58,12 +64,15 @@ private:
                 mixer_.Render(buffer.data(), frames);
                 take -= frames;
             }
-            next += std::chrono::milliseconds(kWakeMs);
+            wakeMs =
+                mixer_.LookedAtWithin(std::chrono::seconds(1)) ? kWatchedWakeMs : kUnwatchedWakeMs;
+            next += std::chrono::milliseconds(wakeMs);
             std::this_thread::sleep_until(next);
         }
     }
 
     Mixer& mixer_;
+    const int rate_;
     const std::size_t block_;
     const std::size_t maxLag_;
     std::atomic<bool> running_{true};

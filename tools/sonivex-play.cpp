@@ -220,8 +220,13 @@ int main(int argc, char** argv)
             Print("stream ended");
             break;
         }
-        // Fine steps only while listening for the first sound.
-        std::this_thread::sleep_for(std::chrono::milliseconds(heard ? 100 : 10));
+        // Fine steps only while listening for the first sound; then a look
+        // four times a second for the end of the stream, and the stop at
+        // the exact time asked for.
+        auto pause =
+            std::chrono::steady_clock::duration(std::chrono::milliseconds(heard ? 250 : 10));
+        if (seconds >= 0) pause = std::min(pause, until - std::chrono::steady_clock::now());
+        if (pause > pause.zero()) std::this_thread::sleep_for(pause);
     }
     BASS_StreamFree(stream);
     BASS_Free();

@@ -1,6 +1,7 @@
 // The sound that comes out: each codec a station may send, decoded to the
 // output's rate and layout; the data and spectrum queries; titles from Ogg
 // comment headers; the master volume at the device.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -112,6 +113,31 @@ TEST_F(Sound, ASilentStreamGivesASilentSpectrum)
     ASSERT_EQ(BASS_ChannelGetData(stream, bins, BASS_DATA_FFT256), 512u);
     for (const float bin : bins)
         EXPECT_LT(bin, 0.001f);
+    BASS_StreamFree(stream);
+}
+
+// Without a sound device the library's clock takes the sound in coarse steps
+// while nobody looks at it; a program that draws it must still see it move
+// fifty times a second, also when it starts looking after a pause.
+TEST_F(Sound, TheSoundDataMovesSmoothlyOnceSomeoneLooks)
+{
+    const HSTREAM stream = Play("/noise", "audio/mpeg",
+                                kit::EncodeSource("mp3", "anoisesrc=r=44100:a=0.5:d=8", 2, 128));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // nobody looks
+
+    std::uint32_t last[256] = {};
+    int moves = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < until) {
+        std::uint32_t now[256];
+        ASSERT_EQ(BASS_ChannelGetData(stream, now, sizeof now), sizeof now);
+        if (!std::equal(std::begin(now), std::end(now), std::begin(last))) ++moves;
+        std::copy(std::begin(now), std::end(now), std::begin(last));
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    }
+    // About 50 steps; coarse steps would give 10.
+    EXPECT_GE(moves, 25);
     BASS_StreamFree(stream);
 }
 
