@@ -230,5 +230,9 @@ int main(int argc, char** argv)
     }
     BASS_StreamFree(stream);
     BASS_Free();
-    return 0;
+    // Everything of ours is closed and every line printed (Print flushes).
+    // Ending here skips the exit handlers of the hundred and more libraries
+    // the decoders bring along, which would only page in their clean-up code
+    // (some 2 MB, and time) to free memory the process gives back anyway.
+    std::_Exit(0);
 }
