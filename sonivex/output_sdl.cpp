@@ -1,4 +1,5 @@
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include "mixer.h"
 #include "output.h"
@@ -7,9 +8,48 @@ namespace sonivex {
 
 namespace {
 
+// SDL is loaded when the first device is opened, not with the library: a
+// player without sound (device 0) then never maps SDL and the twenty-odd
+// sound and display libraries it depends on (about 2 MB resident and part of
+// the start-up). It stays loaded for the life of the process.
+struct Sdl {
+    decltype(&SDL_InitSubSystem) InitSubSystem = nullptr;
+    decltype(&SDL_QuitSubSystem) QuitSubSystem = nullptr;
+    decltype(&SDL_GetAudioDeviceName) GetAudioDeviceName = nullptr;
+    decltype(&SDL_OpenAudioDevice) OpenAudioDevice = nullptr;
+    decltype(&SDL_PauseAudioDevice) PauseAudioDevice = nullptr;
+    decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
+
+    // Null when SDL 2 is not installed or lacks a function.
+    static const Sdl* Load()
+    {
+        static const Sdl* const loaded = []() -> const Sdl* {
+            void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+            if (library == nullptr) return nullptr;
+            static Sdl sdl;
+            const bool found = Find(library, "SDL_InitSubSystem", sdl.InitSubSystem) &&
+                               Find(library, "SDL_QuitSubSystem", sdl.QuitSubSystem) &&
+                               Find(library, "SDL_GetAudioDeviceName", sdl.GetAudioDeviceName) &&
+                               Find(library, "SDL_OpenAudioDevice", sdl.OpenAudioDevice) &&
+                               Find(library, "SDL_PauseAudioDevice", sdl.PauseAudioDevice) &&
+                               Find(library, "SDL_CloseAudioDevice", sdl.CloseAudioDevice);
+            return found ? &sdl : nullptr;
+        }();
+        return loaded;
+    }
+
+private:
+    template <class Function>
+    static bool Find(void* library, const char* name, Function& function)
+    {
+        function = reinterpret_cast<Function>(dlsym(library, name));
+        return function != nullptr;
+    }
+};
+
 class SdlOutput final : public Output {
 public:
-    explicit SdlOutput(Mixer& mixer) : mixer_(mixer) {}
+    SdlOutput(const Sdl& sdl, Mixer& mixer) : sdl_(sdl), mixer_(mixer) {}
     ~SdlOutput() override { Close(); }
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
@@ -23,8 +63,8 @@ public:
     void Close() override
     {
         if (device_ == 0) return;
-        SDL_CloseAudioDevice(device_);  // waits for a running callback
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl_.CloseAudioDevice(device_);  // waits for a running callback
+        sdl_.QuitSubSystem(SDL_INIT_AUDIO);
         device_ = 0;
     }
 
@@ -36,6 +76,7 @@ public:
     }
 
 private:
+    const Sdl& sdl_;
     SDL_AudioDeviceID device_ = 0;
     Mixer& mixer_;
 };
@@ -44,16 +85,17 @@ private:
 
 std::unique_ptr<Output> OpenSdlOutput(int device, int rate, Mixer& mixer)
 {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+    const Sdl* sdl = Sdl::Load();
+    if (sdl == nullptr || sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
     const char* name = nullptr;
     if (device >= 1) {
-        name = SDL_GetAudioDeviceName(device - 1, 0);
+        name = sdl->GetAudioDeviceName(device - 1, 0);
         if (name == nullptr) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            sdl->QuitSubSystem(SDL_INIT_AUDIO);
             return nullptr;
         }
     }
-    auto output = std::make_unique<SdlOutput>(mixer);
+    auto output = std::make_unique<SdlOutput>(*sdl, mixer);
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
     wanted.format = AUDIO_S16SYS;
@@ -63,13 +105,13 @@ std::unique_ptr<Output> OpenSdlOutput(int device, int rate, Mixer& mixer)
     wanted.userdata = output.get();
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts to whatever the device really takes.
-    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
+    const SDL_AudioDeviceID id = sdl->OpenAudioDevice(name, 0, &wanted, &obtained, 0);
     if (id == 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl->QuitSubSystem(SDL_INIT_AUDIO);
         return nullptr;
     }
     output->Opened(id);
-    SDL_PauseAudioDevice(id, 0);
+    sdl->PauseAudioDevice(id, 0);
     return output;
 }
 
