@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace sonivex {
 
@@ -71,6 +72,15 @@ std::size_t Mixer::Ready(std::size_t frames)
         if (!channel->sourceEnded.load(std::memory_order_acquire))
             ready = std::min(ready, channel->ring.Held());
     return ready;
+}
+
+std::size_t Mixer::SmallestRing()
+{
+    std::lock_guard guard(lock_);
+    std::size_t smallest = std::numeric_limits<std::size_t>::max();
+    for (const auto& channel : channels_)
+        smallest = std::min(smallest, channel->ring.Capacity());
+    return smallest;
 }
 
 void Mixer::NoteLook()

@@ -48,6 +48,9 @@ public:
     // How many of the next frames (at most `frames`) every channel that is
     // still being fed can give now; `frames` when no channel is.
     std::size_t Ready(std::size_t frames);
+    // The capacity of the smallest playback buffer of the channels, in
+    // frames; the largest size_t when there are none.
+    std::size_t SmallestRing();
 
     // Someone looked at the sound data of a stream (from any thread). An
     // output that nobody hears may take frames in coarser steps while

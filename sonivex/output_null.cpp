@@ -48,6 +48,18 @@ private:
     static constexpr int kUnwatchedWakeMs = 100;
     static constexpr int kMaxLagMs = 500;
 
+    // The long step, short enough for half of the smallest playback buffer
+    // to cover it: a stream with a small buffer must not fall behind the
+    // clock for want of frames its decoder had no room to make.
+    int UnwatchedWakeMs()
+    {
+        const std::size_t half = mixer_.SmallestRing() / 2;
+        const std::size_t longest = static_cast<std::size_t>(rate_) * kUnwatchedWakeMs / 1000;
+        if (half >= longest) return kUnwatchedWakeMs;
+        return std::max(kWatchedWakeMs,
+                        static_cast<int>(half * 1000 / static_cast<std::size_t>(rate_)));
+    }
+
     void Run()
     {
         std::vector<std::int16_t> buffer(2 * block_);
@@ -65,7 +77,7 @@ private:
                 take -= frames;
             }
             wakeMs =
-                mixer_.LookedAtWithin(std::chrono::seconds(1)) ? kWatchedWakeMs : kUnwatchedWakeMs;
+                mixer_.LookedAtWithin(std::chrono::seconds(1)) ? kWatchedWakeMs : UnwatchedWakeMs();
             next += std::chrono::milliseconds(wakeMs);
             std::this_thread::sleep_until(next);
         }

@@ -141,6 +141,31 @@ TEST_F(Sound, TheSoundDataMovesSmoothlyOnceSomeoneLooks)
     BASS_StreamFree(stream);
 }
 
+// The coarse steps of an output nobody watches must not outrun a small
+// playback buffer: a stream with the smallest buffer still plays in its own
+// time (with steps longer than half its buffer it fell behind and took half a
+// second longer, with gaps of silence).
+TEST_F(Sound, AnUnwatchedStreamWithTheSmallestBufferKeepsPace)
+{
+    ASSERT_TRUE(BASS_SetConfig(BASS_CONFIG_BUFFER, 10));
+    const HSTREAM stream =
+        Play("/six", "audio/mpeg", kit::EncodeSource("mp3", "sine=f=440:r=44100:d=6", 2, 128));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    const auto start = std::chrono::steady_clock::now();
+    // A null buffer asks only whether it still plays: it is no look at the data.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return BASS_ChannelGetData(stream, nullptr, 0) == static_cast<DWORD>(-1) &&
+                   BASS_ErrorGetCode() == BASS_ERROR_NOPLAY;
+        },
+        std::chrono::seconds(10)));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GT(seconds, 5.8);  // paced by the clock
+    EXPECT_LT(seconds, 6.3);
+    BASS_StreamFree(stream);
+}
+
 TEST_F(Sound, OggCommentsGiveTheTitleAndEachNewLinkASync)
 {
     const std::string first = kit::EncodeWithTags("vorbis", 2, 1000, "Artist One", "Song One");
