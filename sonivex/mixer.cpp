@@ -1,6 +1,7 @@
 #include "mixer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -25,6 +26,21 @@ void Mixer::RemoveAll()
     channels_.clear();
 }
 
+void Mixer::TakeFrom(PlaybackChannel& channel, std::uint32_t* into, std::size_t frames)
+{
+    const std::size_t got = channel.ring.Read(into, frames);
+    if (got < frames) {
+        // A download slower than playback plays silence until data comes.
+        std::fill(into + got, into + frames, 0u);
+        if (channel.sourceEnded.load(std::memory_order_acquire) && channel.ring.Held() == 0)
+            channel.stopped.store(true, std::memory_order_release);
+        else
+            channel.underruns.fetch_add(1, std::memory_order_relaxed);
+    }
+    channel.history.Append(into, frames);
+    channel.framesOutput.fetch_add(frames, std::memory_order_relaxed);
+}
+
 void Mixer::Render(std::int16_t* out, std::size_t frames)
 {
     std::lock_guard guard(lock_);
@@ -34,21 +50,20 @@ void Mixer::Render(std::int16_t* out, std::size_t frames)
         scratch_.resize(frames);
         sum_.resize(2 * frames);
     }
+    const float volume = volume_.load(std::memory_order_relaxed);
+    if (std::endian::native == std::endian::little && channels_.size() == 1 && volume == 1.0f) {
+        // One stream at full volume (the usual case): its frames, the first
+        // channel in the low half, are the output's bytes as they are.
+        TakeFrom(*channels_.front(), scratch_.data(), frames);
+        std::memcpy(out, scratch_.data(), frames * sizeof(std::uint32_t));
+        std::erase_if(channels_,
+                      [](const auto& c) { return c->stopped.load(std::memory_order_acquire); });
+        return;
+    }
     std::fill(sum_.begin(), sum_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 0);
 
     for (auto& channel : channels_) {
-        const std::size_t got = channel->ring.Read(scratch_.data(), frames);
-        if (got < frames) {
-            // A download slower than playback plays silence until data comes.
-            std::fill(scratch_.begin() + static_cast<std::ptrdiff_t>(got),
-                      scratch_.begin() + static_cast<std::ptrdiff_t>(frames), 0u);
-            if (channel->sourceEnded.load(std::memory_order_acquire) && channel->ring.Held() == 0)
-                channel->stopped.store(true, std::memory_order_release);
-            else
-                channel->underruns.fetch_add(1, std::memory_order_relaxed);
-        }
-        channel->history.Append(scratch_.data(), frames);
-        channel->framesOutput.fetch_add(frames, std::memory_order_relaxed);
+        TakeFrom(*channel, scratch_.data(), frames);
         for (std::size_t i = 0; i < frames; ++i) {
             sum_[2 * i] += static_cast<std::int16_t>(scratch_[i] & 0xFFFF);
             sum_[2 * i + 1] += static_cast<std::int16_t>(scratch_[i] >> 16);
@@ -57,7 +72,6 @@ void Mixer::Render(std::int16_t* out, std::size_t frames)
     std::erase_if(channels_,
                   [](const auto& c) { return c->stopped.load(std::memory_order_acquire); });
 
-    const float volume = volume_.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < 2 * frames; ++i) {
         const float scaled = static_cast<float>(sum_[i]) * volume;
         out[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));

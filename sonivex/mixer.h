@@ -59,6 +59,10 @@ public:
     bool LookedAtWithin(std::chrono::steady_clock::duration span) const;
 
 private:
+    // The next frames of one channel (silence for what it lacks), noted in
+    // its history.
+    static void TakeFrom(PlaybackChannel& channel, std::uint32_t* into, std::size_t frames);
+
     const std::atomic<float>& volume_;
     std::mutex lock_;
     std::vector<std::shared_ptr<PlaybackChannel>> channels_;

@@ -196,6 +196,23 @@ TEST(Mixer, MixesAppliesTheVolumeAndStopsEndedChannels)
     mixer.Render(out, 2);
     EXPECT_TRUE(second->stopped.load());
     EXPECT_FALSE(first->stopped.load());  // dry but not ended: still playing
+
+    // One channel left at full volume: its frames come out as they are,
+    // left before right, with silence where it runs dry.
+    const std::uint32_t alone[3] = {Frame(-32768, 32767), Frame(1, -2), Frame(300, 400)};
+    first->ring.Write(alone, 3);
+    const std::uint64_t underrunsBefore = first->underruns.load();
+    mixer.Render(out, 4);
+    EXPECT_EQ(std::vector<std::int16_t>(out, out + 8),
+              (std::vector<std::int16_t>{-32768, 32767, 1, -2, 300, 400, 0, 0}));
+    std::uint32_t kept[4];
+    first->history.Latest(kept, 4);
+    EXPECT_EQ(kept[1], Frame(1, -2));
+    EXPECT_EQ(first->underruns.load(), underrunsBefore + 1);
+    first->sourceEnded = true;
+    mixer.Render(out, 1);
+    EXPECT_TRUE(first->stopped.load());
+    EXPECT_EQ(mixer.Ready(5), 5u);  // nothing left playing
 }
 
 TEST(Mixer, ReadyCountsWhatEveryFedChannelCanGiveNow)
