@@ -3,7 +3,9 @@
 // word each, first channel in the low half.
 //
 // Lock-free for one writer and one reader, so the output never waits on a
-// decoder. Any thread may ask how much it holds.
+// decoder. Any thread may ask how much it holds. The writer may sleep until
+// the reader has made room (WaitForRoom); the reader then wakes it once,
+// without waiting for anything.
 #pragma once
 
 #include <atomic>
@@ -46,14 +48,52 @@ public:
         const std::size_t n = count < held ? count : held;
         for (std::size_t i = 0; i < n; ++i)
             frames[i] = frames_[(read + i) % frames_.size()];
-        read_.store(read + n, std::memory_order_release);
+        // The store of read_ and the load of wanted_ pair with the writer's
+        // store of wanted_ and load of read_ (all sequentially consistent):
+        // either the writer sees the room made here, or this sees it wait.
+        read_.store(read + n, std::memory_order_seq_cst);
+        const std::size_t wanted = wanted_.load(std::memory_order_seq_cst);
+        if (n > 0 && wanted != 0 && frames_.size() - (held - n) >= wanted) {
+            drained_.fetch_add(1, std::memory_order_release);
+            drained_.notify_one();
+        }
         return n;
+    }
+
+    // Writer: sleeps until at least `room` frames (at most the capacity) are
+    // free, or until StopWaiting.
+    void WaitForRoom(std::size_t room)
+    {
+        room = room < frames_.size() ? room : frames_.size();
+        if (room == 0) return;
+        for (;;) {
+            const std::uint32_t seen = drained_.load(std::memory_order_acquire);
+            wanted_.store(room, std::memory_order_seq_cst);
+            const std::uint64_t read = read_.load(std::memory_order_seq_cst);
+            const std::size_t free =
+                frames_.size() -
+                static_cast<std::size_t>(written_.load(std::memory_order_relaxed) - read);
+            if (free >= room || stop_.load(std::memory_order_acquire)) break;
+            drained_.wait(seen, std::memory_order_acquire);
+        }
+        wanted_.store(0, std::memory_order_relaxed);
+    }
+
+    // Any thread: ends a WaitForRoom now and every later one at once.
+    void StopWaiting()
+    {
+        stop_.store(true, std::memory_order_release);
+        drained_.fetch_add(1, std::memory_order_release);
+        drained_.notify_all();
     }
 
 private:
     std::vector<std::uint32_t> frames_;
     std::atomic<std::uint64_t> written_{0};
     std::atomic<std::uint64_t> read_{0};
+    std::atomic<std::size_t> wanted_{0};     // room the writer waits for; 0: none
+    std::atomic<std::uint32_t> drained_{0};  // changes each time the writer is woken
+    std::atomic<bool> stop_{false};
 };
 
 }  // namespace sonivex

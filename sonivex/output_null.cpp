@@ -15,12 +15,12 @@ namespace {
 //
 // It wakes every 20 ms while someone looks at the sound data (a program
 // drawing pictures of it sees it move as smoothly as from a device), and
-// every 100 ms while nobody has looked for a second: then the steps are not
-// seen, and the fewer wake-ups cost less. Nobody hears it, so when a stream
-// that is still being fed has fewer frames ready than the clock asks for (a
-// stream at the live edge of its station, whose data comes in bursts), it
-// takes what is there and owes the rest, instead of playing a gap of
-// silence; only a stream that stays behind for longer than kMaxLagMs is
+// every 250 ms (at most half the smallest playback buffer) while nobody has
+// looked for a second: then the steps are not seen, and the fewer wake-ups
+// cost less; the decoders, woken as the output makes room, follow suit. Nobody hears it, so when a
+// stream that is still being fed has fewer frames ready than the clock asks for (a stream at the
+// live edge of its station, whose data comes in bursts), it takes what is there and owes the rest,
+// instead of playing a gap of silence; only a stream that stays behind for longer than kMaxLagMs is
 // played on with silence, as a real device would.
 class NullOutput final : public Output {
 public:
@@ -45,7 +45,7 @@ public:
 
 private:
     static constexpr int kWatchedWakeMs = 20;
-    static constexpr int kUnwatchedWakeMs = 100;
+    static constexpr int kUnwatchedWakeMs = 250;
     static constexpr int kMaxLagMs = 500;
 
     // The long step, short enough for half of the smallest playback buffer

@@ -259,7 +259,7 @@ bool Stream::Playing() const
 void Stream::DecodeLoop()
 {
     std::vector<std::uint32_t> frames;
-    const auto refillPause = std::chrono::milliseconds(std::clamp(settings_.bufferMs / 4, 5, 100));
+    FrameRing& ring = channel_->ring;
     while (!freed_) {
         frames.clear();
         const Decoder::Result result = decoder_->Decode(frames);
@@ -267,14 +267,15 @@ void Stream::DecodeLoop()
         if (decoder_->TakeTitle(title)) OnMetadata(title);
         if (result != Decoder::Result::Frames) break;
         // Wait for room in the playback buffer: it holds bufferMs of sound
-        // ahead of the output.
-        // A full buffer is left to drain by a quarter (at most 100 ms of
-        // sound) before the decoder looks again, so that it wakes a few times
-        // a second rather than at every block the output takes.
+        // ahead of the output. A full buffer is left to drain by a quarter
+        // (or by what is left to write, if more) before the output wakes the
+        // decoder, so that it wakes a few times a second rather than at every
+        // block the output takes.
         std::size_t written = 0;
         while (written < frames.size() && !freed_) {
-            written += channel_->ring.Write(frames.data() + written, frames.size() - written);
-            if (written < frames.size()) std::this_thread::sleep_for(refillPause);
+            written += ring.Write(frames.data() + written, frames.size() - written);
+            if (written < frames.size())
+                ring.WaitForRoom(std::max(frames.size() - written, ring.Capacity() / 4));
         }
     }
     channel_->sourceEnded.store(true, std::memory_order_release);
@@ -284,6 +285,7 @@ void Stream::Free(Mixer* mixer)
 {
     freed_ = true;
     if (mixer != nullptr && channel_) mixer->Remove(channel_.get());
+    if (channel_) channel_->ring.StopWaiting();
     CancelOpen();
     if (download_) download_->Cancel();
     if (ring_) ring_->Abort();

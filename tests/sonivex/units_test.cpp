@@ -2,11 +2,14 @@
 // header lookups, the rings, the mixer and the spectrum.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <thread>
 
 #include "byte_ring.h"
+#include "frame_ring.h"
 #include "http_headers.h"
 #include "icy_demux.h"
 #include "mixer.h"
@@ -232,6 +235,61 @@ TEST(Mixer, ReadyCountsWhatEveryFedChannelCanGiveNow)
     // A channel whose source has ended plays out and stops; it holds up nobody.
     ending->sourceEnded = true;
     EXPECT_EQ(mixer.Ready(100), 8u);
+}
+
+// The decoder sleeps until the output has made room; a little room does not
+// wake it, enough does, and a freed stream's decoder never sleeps again.
+TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
+{
+    FrameRing ring(8);
+    const std::uint32_t frames[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::uint32_t out[8];
+    std::atomic<bool> woken{false};
+    // Whether the waiting writer wakes within 5 s; a writer that would sleep
+    // on is stopped, so that a fault fails the test instead of hanging it.
+    const auto wakes = [&](std::thread& writer) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!woken && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool result = woken;
+        if (!result) ring.StopWaiting();
+        writer.join();
+        return result;
+    };
+
+    ASSERT_EQ(ring.Write(frames, 8), 8u);
+    std::thread writer([&] {
+        ring.WaitForRoom(4);
+        woken = true;
+    });
+    EXPECT_EQ(ring.Read(out, 3), 3u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(woken);  // three free of the four asked for
+    EXPECT_EQ(ring.Read(out, 1), 1u);
+    EXPECT_TRUE(wakes(writer));
+
+    // Asking for more than the ring holds waits for it to be empty.
+    ASSERT_EQ(ring.Write(frames, 4), 4u);
+    woken = false;
+    std::thread greedy([&] {
+        ring.WaitForRoom(100);
+        woken = true;
+    });
+    EXPECT_EQ(ring.Read(out, 7), 7u);
+    EXPECT_EQ(ring.Read(out, 1), 1u);
+    EXPECT_TRUE(wakes(greedy));
+
+    ASSERT_EQ(ring.Write(frames, 8), 8u);
+    woken = false;
+    std::thread stopped([&] {
+        ring.WaitForRoom(4);
+        woken = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(woken);
+    ring.StopWaiting();
+    EXPECT_TRUE(wakes(stopped));
+    ring.WaitForRoom(4);  // returns at once from now on
 }
 
 TEST(Spectrum, AFullScaleSineAtABinsCentreReadsOne)
