@@ -9,9 +9,35 @@ namespace sonivex {
 
 void Mixer::Add(std::shared_ptr<PlaybackChannel> channel)
 {
-    std::lock_guard guard(lock_);
-    if (std::find(channels_.begin(), channels_.end(), channel) == channels_.end())
-        channels_.push_back(std::move(channel));
+    {
+        std::lock_guard guard(lock_);
+        if (std::find(channels_.begin(), channels_.end(), channel) == channels_.end())
+            channels_.push_back(std::move(channel));
+    }
+    Wake();
+}
+
+std::uint64_t Mixer::Changes()
+{
+    std::lock_guard guard(sleepLock_);
+    return changes_;
+}
+
+bool Mixer::SleepUntil(std::chrono::steady_clock::time_point deadline, std::uint64_t& seen)
+{
+    std::unique_lock guard(sleepLock_);
+    const bool changed = sleeping_.wait_until(guard, deadline, [&] { return changes_ != seen; });
+    seen = changes_;
+    return changed;
+}
+
+void Mixer::Wake()
+{
+    {
+        std::lock_guard guard(sleepLock_);
+        ++changes_;
+    }
+    sleeping_.notify_all();
 }
 
 void Mixer::Remove(const PlaybackChannel* channel)

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -52,6 +53,13 @@ public:
     // frames; the largest size_t when there are none.
     std::size_t SmallestRing();
 
+    // For an output that keeps its own time: sleeps until the deadline or
+    // until a channel has been added (or Wake called) since `seen` was
+    // taken from Changes(); returns true then, with `seen` brought up to date.
+    std::uint64_t Changes();
+    bool SleepUntil(std::chrono::steady_clock::time_point deadline, std::uint64_t& seen);
+    void Wake();
+
     // Someone looked at the sound data of a stream (from any thread). An
     // output that nobody hears may take frames in coarser steps while
     // nobody looks either.
@@ -68,6 +76,9 @@ private:
     std::vector<std::shared_ptr<PlaybackChannel>> channels_;
     std::vector<std::uint32_t> scratch_ = std::vector<std::uint32_t>(8192);
     std::vector<std::int32_t> sum_ = std::vector<std::int32_t>(2 * 8192);
+    std::mutex sleepLock_;
+    std::condition_variable sleeping_;
+    std::uint64_t changes_ = 0;  // under sleepLock_
     // steady_clock ticks of the last look; far in the past at first
     std::atomic<std::chrono::steady_clock::rep> lastLook_{
         std::numeric_limits<std::chrono::steady_clock::rep>::min() / 2};

@@ -14,14 +14,16 @@ namespace {
 // that streams play at their real pace on a machine without sound.
 //
 // It wakes every 20 ms while someone looks at the sound data (a program
-// drawing pictures of it sees it move as smoothly as from a device), and
-// every 250 ms (at most half the smallest playback buffer) while nobody has
-// looked for a second: then the steps are not seen, and the fewer wake-ups
-// cost less; the decoders, woken as the output makes room, follow suit. Nobody hears it, so when a
-// stream that is still being fed has fewer frames ready than the clock asks for (a stream at the
-// live edge of its station, whose data comes in bursts), it takes what is there and owes the rest,
-// instead of playing a gap of silence; only a stream that stays behind for longer than kMaxLagMs is
-// played on with silence, as a real device would.
+// drawing pictures of it sees it move as smoothly as from a device) and in
+// the first second of a stream that starts playing; otherwise every 250 ms
+// (at most half the smallest playback buffer): then the steps are not seen,
+// and the fewer wake-ups cost less (the decoders, woken as the output makes
+// room, follow suit). Nobody hears it, so when a stream that is still being
+// fed has fewer frames ready than the clock asks for (a stream at the live
+// edge of its station, whose data comes in bursts), it takes what is there
+// and owes the rest, instead of playing a gap of silence; only a stream that
+// stays behind for longer than kMaxLagMs is played on with silence, as a
+// real device would.
 class NullOutput final : public Output {
 public:
     NullOutput(int rate, Mixer& mixer)
@@ -40,6 +42,7 @@ public:
     {
         if (!thread_.joinable()) return;
         running_ = false;
+        mixer_.Wake();
         thread_.join();
     }
 
@@ -60,14 +63,31 @@ private:
                         static_cast<int>(half * 1000 / static_cast<std::size_t>(rate_)));
     }
 
+    using Clock = std::chrono::steady_clock;
+
+    // The frames the clock asks for in that time, without rounding drift.
+    std::uint64_t FramesIn(Clock::duration elapsed) const
+    {
+        const auto nanoseconds =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+        const auto rate = static_cast<std::uint64_t>(rate_);
+        return static_cast<std::uint64_t>(nanoseconds / 1'000'000'000) * rate +
+               static_cast<std::uint64_t>(nanoseconds % 1'000'000'000) * rate / 1'000'000'000;
+    }
+
     void Run()
     {
         std::vector<std::int16_t> buffer(2 * block_);
+        const auto start = Clock::now();
+        std::uint64_t asked = 0;  // frames the clock asked for since the start
         std::size_t owed = 0;
-        auto next = std::chrono::steady_clock::now();
-        int wakeMs = kWatchedWakeMs;
+        std::uint64_t changes = mixer_.Changes();
+        auto fineUntil = start + std::chrono::seconds(1);
         while (running_) {
-            owed += static_cast<std::size_t>(rate_) * static_cast<std::size_t>(wakeMs) / 1000;
+            const auto now = Clock::now();
+            const std::uint64_t due = FramesIn(now - start);
+            owed += static_cast<std::size_t>(due - asked);
+            asked = due;
             std::size_t take = mixer_.Ready(owed);
             if (owed - take > maxLag_) take = owed;
             owed -= take;
@@ -76,10 +96,14 @@ private:
                 mixer_.Render(buffer.data(), frames);
                 take -= frames;
             }
-            wakeMs =
-                mixer_.LookedAtWithin(std::chrono::seconds(1)) ? kWatchedWakeMs : UnwatchedWakeMs();
-            next += std::chrono::milliseconds(wakeMs);
-            std::this_thread::sleep_until(next);
+            const bool fine = now < fineUntil || mixer_.LookedAtWithin(std::chrono::seconds(1));
+            const auto next =
+                now + std::chrono::milliseconds(fine ? kWatchedWakeMs : UnwatchedWakeMs());
+            // A stream that starts playing is taken up at once, in short
+            // steps for its first second, so that its first sound comes
+            // without waiting for a long step to end.
+            if (mixer_.SleepUntil(next, changes))
+                fineUntil = Clock::now() + std::chrono::seconds(1);
         }
     }
 
