@@ -82,26 +82,22 @@ void Mixer::Render(std::int16_t* out, std::size_t frames)
         // channel in the low half, are the output's bytes as they are.
         TakeFrom(*channels_.front(), scratch_.data(), frames);
         std::memcpy(out, scratch_.data(), frames * sizeof(std::uint32_t));
-        std::erase_if(channels_,
-                      [](const auto& c) { return c->stopped.load(std::memory_order_acquire); });
-        return;
-    }
-    std::fill(sum_.begin(), sum_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 0);
-
-    for (auto& channel : channels_) {
-        TakeFrom(*channel, scratch_.data(), frames);
-        for (std::size_t i = 0; i < frames; ++i) {
-            sum_[2 * i] += static_cast<std::int16_t>(scratch_[i] & 0xFFFF);
-            sum_[2 * i + 1] += static_cast<std::int16_t>(scratch_[i] >> 16);
+    } else {
+        std::fill(sum_.begin(), sum_.begin() + static_cast<std::ptrdiff_t>(2 * frames), 0);
+        for (auto& channel : channels_) {
+            TakeFrom(*channel, scratch_.data(), frames);
+            for (std::size_t i = 0; i < frames; ++i) {
+                sum_[2 * i] += static_cast<std::int16_t>(scratch_[i] & 0xFFFF);
+                sum_[2 * i + 1] += static_cast<std::int16_t>(scratch_[i] >> 16);
+            }
+        }
+        for (std::size_t i = 0; i < 2 * frames; ++i) {
+            const float scaled = static_cast<float>(sum_[i]) * volume;
+            out[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
         }
     }
     std::erase_if(channels_,
                   [](const auto& c) { return c->stopped.load(std::memory_order_acquire); });
-
-    for (std::size_t i = 0; i < 2 * frames; ++i) {
-        const float scaled = static_cast<float>(sum_[i]) * volume;
-        out[i] = static_cast<std::int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
-    }
 }
 
 std::size_t Mixer::Ready(std::size_t frames)

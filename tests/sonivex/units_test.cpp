@@ -245,6 +245,14 @@ TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
     const std::uint32_t frames[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     std::uint32_t out[8];
     std::atomic<bool> woken{false};
+    // A writer waiting for that much room, on a thread of its own.
+    const auto waiter = [&](std::size_t room) {
+        woken = false;
+        return std::thread([&ring, &woken, room] {
+            ring.WaitForRoom(room);
+            woken = true;
+        });
+    };
     // Whether the waiting writer wakes within 5 s; a writer that would sleep
     // on is stopped, so that a fault fails the test instead of hanging it.
     const auto wakes = [&](std::thread& writer) {
@@ -258,10 +266,7 @@ TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
     };
 
     ASSERT_EQ(ring.Write(frames, 8), 8u);
-    std::thread writer([&] {
-        ring.WaitForRoom(4);
-        woken = true;
-    });
+    std::thread writer = waiter(4);
     EXPECT_EQ(ring.Read(out, 3), 3u);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(woken);  // three free of the four asked for
@@ -270,21 +275,13 @@ TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
 
     // Asking for more than the ring holds waits for it to be empty.
     ASSERT_EQ(ring.Write(frames, 4), 4u);
-    woken = false;
-    std::thread greedy([&] {
-        ring.WaitForRoom(100);
-        woken = true;
-    });
+    std::thread greedy = waiter(100);
     EXPECT_EQ(ring.Read(out, 7), 7u);
     EXPECT_EQ(ring.Read(out, 1), 1u);
     EXPECT_TRUE(wakes(greedy));
 
     ASSERT_EQ(ring.Write(frames, 8), 8u);
-    woken = false;
-    std::thread stopped([&] {
-        ring.WaitForRoom(4);
-        woken = true;
-    });
+    std::thread stopped = waiter(4);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(woken);
     ring.StopWaiting();
