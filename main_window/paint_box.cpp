@@ -1,5 +1,6 @@
 #include "paint_box.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 PaintBox::PaintBox(int width, int height, QWidget* parent)
@@ -12,14 +13,18 @@ PaintBox::PaintBox(int width, int height, QWidget* parent)
     surface_.Height = height;
     surface_.Stride = width;
     surface_.ScreenOrder = true;
-    surface_.Changed = [](void* self) { static_cast<PaintBox*>(self)->update(); };
+    surface_.Changed = [](void* self, int x, int y, int w, int h) {
+        static_cast<PaintBox*>(self)->update(x, y, w, h);
+    };
     surface_.User = this;
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(width, height);
 }
 
-void PaintBox::paintEvent(QPaintEvent*)
+void PaintBox::paintEvent(QPaintEvent* event)
 {
+    // Only what the block copies changed, or what the window system asks for.
+    const QRect box = event->rect();
     QPainter painter(this);
-    painter.drawImage(0, 0, image_);
+    painter.drawImage(box, image_, box);
 }

@@ -61,15 +61,25 @@ void TCircleScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
                    SRCCOPY);
     }
 
+    // The points first, then the drawing: the arithmetic of one point need
+    // not wait for the drawing of the last.
+    const AngleTable& angles = Angles();
+    std::array<int, 255> xs, ys;
+    for (int i = 1; i <= 254; ++i) {
+        const double r = static_cast<double>(Radius(data, std::int64_t{i} * Stride));
+        xs[static_cast<std::size_t>(i)] =
+            ClampToInt(std::int64_t{X} + TruncToInt(r * angles.sine[static_cast<std::size_t>(i)]));
+        ys[static_cast<std::size_t>(i)] = ClampToInt(
+            std::int64_t{Y} + TruncToInt(r * angles.cosine[static_cast<std::size_t>(i)]));
+    }
+
     BackBuffer.PenColor = TraceColor;
     const int firstX = X;
     const int firstY = ClampToInt(std::int64_t{Y} + Radius(data, 0));
     BackBuffer.MoveTo(firstX, firstY);
-    const AngleTable& angles = Angles();
     for (int i = 1; i <= 254; ++i) {
-        const double r = static_cast<double>(Radius(data, std::int64_t{i} * Stride));
-        const int px = ClampToInt(std::int64_t{X} + TruncToInt(r * angles.sine[i]));
-        const int py = ClampToInt(std::int64_t{Y} + TruncToInt(r * angles.cosine[i]));
+        const int px = xs[static_cast<std::size_t>(i)];
+        const int py = ys[static_cast<std::size_t>(i)];
         switch (RenderMode) {
             case 0:
                 BackBuffer.LineTo(px, py);

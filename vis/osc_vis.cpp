@@ -1,5 +1,7 @@
 #include "osc_vis.h"
 
+#include <array>
+
 #include "scaling.h"
 
 std::unique_ptr<TOcilloScope> OscView;
@@ -33,11 +35,18 @@ void TOcilloScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
             BackBuffer.Rectangle(0, 0, width, height);
     }
 
+    // The points first, then the drawing: the divisions of one point need
+    // not wait for the drawing of the last.
+    std::array<int, 257> rows;
+    for (int i = 0; i <= 256; ++i)
+        rows[static_cast<std::size_t>(i)] =
+            ClampToInt(std::int64_t{Y} + Deflection(data, std::int64_t{i} * Stride));
+
     BackBuffer.PenColor = TraceColor;
-    BackBuffer.MoveTo(X, ClampToInt(std::int64_t{Y} + Deflection(data, 0)));
+    BackBuffer.MoveTo(X, rows[0]);
     for (int i = 1; i <= 256; ++i) {
         const int px = ClampToInt(std::int64_t{X} + i);
-        const int py = ClampToInt(std::int64_t{Y} + Deflection(data, std::int64_t{i} * Stride));
+        const int py = rows[static_cast<std::size_t>(i)];
         switch (RenderMode) {
             case 0:
                 BackBuffer.LineTo(px, py);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -65,17 +66,175 @@ bool VisibleSteps(std::int64_t start, int sign, std::uint64_t n, std::int64_t li
     return first <= last;
 }
 
+// count pixels of one colour from to on.
+inline void Fill(std::uint32_t* to, std::size_t count, TColor color)
+{
+    if (count <= 64) {  // a piece or a few: cheaper than a call
+        using Words8 = std::uint32_t __attribute__((vector_size(32)));
+        const Words8 block = {color, color, color, color, color, color, color, color};
+        std::size_t i = 0;
+        for (; i + 8 <= count; i += 8)
+            std::memcpy(to + i, &block, sizeof block);
+        for (; i < count; ++i)
+            to[i] = color;
+        return;
+    }
+    // A colour of four equal bytes (black, the usual background) fills
+    // twice as fast as a byte fill.
+    if (color == (color & 0xFF) * 0x01010101u)
+        std::memset(to, static_cast<int>(color & 0xFF), count * sizeof(std::uint32_t));
+    else
+        std::fill(to, to + count, color);
+}
+
+std::uint64_t NextStamp()
+{
+    static std::atomic<std::uint64_t> stamps{0};
+    return stamps.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 }  // namespace
 
 TBitmap::TBitmap(int width, int height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
-      pixels_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0)
+      pixels_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0),
+      piecesAcross_((width_ + (1 << kPieceWidthShift) - 1) >> kPieceWidthShift),
+      piecesDown_((height_ + (1 << kPieceHeightShift) - 1) >> kPieceHeightShift),
+      wordsPerRow_((piecesAcross_ + 63) / 64),
+      drawn_(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(piecesDown_), 0),
+      copyDue_(drawn_.size(), 0)
 {
     surface_.Bits = pixels_.data();
     surface_.Width = width_;
     surface_.Height = height_;
     surface_.Stride = width_;
+    surface_.Bitmap = this;
+}
+
+namespace {
+
+// Bits first to last of a word.
+inline std::uint64_t BitRange(int first, int last)
+{
+    return (~std::uint64_t{0} << first) & (~std::uint64_t{0} >> (63 - last));
+}
+
+// The runs of set bits in word, lowest first: action(first, end).
+template <typename Action>
+inline void ForEachRun(std::uint64_t word, Action action)
+{
+    while (word != 0) {
+        const int first = __builtin_ctzll(word);
+        const std::uint64_t shifted = ~(word >> first);
+        const int length = shifted == 0 ? 64 - first : __builtin_ctzll(shifted);
+        action(first, first + length);
+        word &= length + first >= 64 ? 0 : ~std::uint64_t{0} << (first + length);
+    }
+}
+
+}  // namespace
+
+inline void TBitmap::Mark(int left, int top, int right, int bottom)
+{
+    const int firstColumn = left >> kPieceWidthShift, lastColumn = right >> kPieceWidthShift;
+    const int firstRow = top >> kPieceHeightShift, lastRow = bottom >> kPieceHeightShift;
+    if (wordsPerRow_ == 1) {
+        const std::uint64_t bits = BitRange(firstColumn, lastColumn);
+        for (int row = firstRow; row <= lastRow; ++row)
+            drawn_[static_cast<std::size_t>(row)] |= bits;
+        return;
+    }
+    for (int row = firstRow; row <= lastRow; ++row)
+        for (int word = firstColumn >> 6; word <= lastColumn >> 6; ++word) {
+            const std::uint64_t bits = BitRange(word == firstColumn >> 6 ? firstColumn & 63 : 0,
+                                                word == lastColumn >> 6 ? lastColumn & 63 : 63);
+            const auto at = static_cast<std::size_t>(row) * static_cast<std::size_t>(wordsPerRow_) +
+                            static_cast<std::size_t>(word);
+            drawn_[at] |= bits;
+        }
+}
+
+inline void TBitmap::MarkClipped(std::int64_t left, std::int64_t top, std::int64_t right,
+                          std::int64_t bottom)
+{
+    left = std::max<std::int64_t>(left, 0);
+    top = std::max<std::int64_t>(top, 0);
+    right = std::min<std::int64_t>(right, width_ - 1);
+    bottom = std::min<std::int64_t>(bottom, height_ - 1);
+    if (left > right || top > bottom) return;
+    Mark(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+         static_cast<int>(bottom));
+}
+
+// Marks the pieces a line shorter than 4096 pixels may light: the box of the
+// whole line when it is short, else the box of each run of 16 steps along
+// it, so that a line across the picture marks the pieces it passes rather
+// than its whole box.
+void TBitmap::MarkLine(int x0, int y0, int x1, int y1, int firstStep, int lastStep)
+{
+    const int dx = x1 - x0, dy = y1 - y0;
+    const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const bool xMajor = adx >= ady;
+    const int n = xMajor ? adx : ady;
+    constexpr int kRun = 16;
+    if (lastStep < 0) lastStep = n - 1;
+    if (n <= kRun) {
+        MarkClipped(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1));
+        return;
+    }
+    const auto m = static_cast<std::uint64_t>(xMajor ? ady : adx);
+    const std::uint64_t reciprocal = Reciprocal(static_cast<std::uint64_t>(n));
+    const int majorSign = (xMajor ? dx : dy) < 0 ? -1 : 1;
+    const int minorSign = (xMajor ? dy : dx) < 0 ? -1 : 1;
+    const int major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
+    auto minorAt = [&](int k) {
+        const std::uint64_t numerator = 2 * static_cast<std::uint64_t>(k) * m +
+                                        static_cast<std::uint64_t>(n);
+        return minor0 + minorSign * static_cast<int>((numerator * reciprocal) >> 40);
+    };
+    for (int first = firstStep; first <= lastStep; first += kRun) {
+        const int last = std::min(first + kRun - 1, lastStep);
+        const int a0 = major0 + majorSign * first, a1 = major0 + majorSign * last;
+        const int b0 = minorAt(first), b1 = minorAt(last);
+        if (xMajor)
+            MarkClipped(std::min(a0, a1), std::min(b0, b1), std::max(a0, a1), std::max(b0, b1));
+        else
+            MarkClipped(std::min(b0, b1), std::min(a0, a1), std::max(b0, b1), std::max(a0, a1));
+    }
+}
+
+// The whole bitmap in one colour. Cleared with the same colour as last
+// time, only the pieces drawn on since are filled.
+void TBitmap::Clear(TColor color)
+{
+    if (color != fill_) {
+        Fill(pixels_.data(), pixels_.size(), color);
+        fill_ = color;
+        std::fill(drawn_.begin(), drawn_.end(), 0);
+        for (int row = 0; row < piecesDown_; ++row)
+            for (int word = 0; word < wordsPerRow_; ++word)
+                copyDue_[static_cast<std::size_t>(row * wordsPerRow_ + word)] =
+                    BitRange(0, std::min(63, piecesAcross_ - 1 - word * 64));
+        return;
+    }
+    for (int row = 0; row < piecesDown_; ++row) {
+        const int top = row << kPieceHeightShift;
+        const int bottom = std::min(top + (1 << kPieceHeightShift), height_);
+        for (int word = 0; word < wordsPerRow_; ++word) {
+            const auto at = static_cast<std::size_t>(row * wordsPerRow_ + word);
+            const std::uint64_t drawn = drawn_[at];
+            drawn_[at] = 0;
+            copyDue_[at] |= drawn;
+            ForEachRun(drawn, [&](int first, int end) {
+                const int left = (word * 64 + first) << kPieceWidthShift;
+                const int right = std::min((word * 64 + end) << kPieceWidthShift, width_);
+                for (int y = top; y < bottom; ++y)
+                    Fill(pixels_.data() + static_cast<std::ptrdiff_t>(y) * width_ + left,
+                         static_cast<std::size_t>(right - left), color);
+            });
+        }
+    }
 }
 
 void TBitmap::MoveTo(int x, int y)
@@ -86,9 +245,49 @@ void TBitmap::MoveTo(int x, int y)
 
 void TBitmap::LineTo(int x, int y)
 {
-    DrawLine(penX_, penY_, x, y);
+    const int x0 = penX_, y0 = penY_;
     penX_ = x;
     penY_ = y;
+    const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
+    if (static_cast<unsigned>(x0) < width && static_cast<unsigned>(x) < width &&
+        static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height &&
+        wordsPerRow_ == 1) {
+        const int dx = x - x0, dy = y - y0;  // both ends inside: no overflow
+        if (dx >= -kShortLine && dx <= kShortLine && dy >= -kShortLine && dy <= kShortLine) {
+            DrawShortLine(x0, y0, x, y);
+            return;
+        }
+    }
+    DrawLine(x0, y0, x, y);
+}
+
+// Most of a trace: a line no longer than kShortLine with both ends inside
+// the bitmap. The same rule as DrawInsideLine, with less to work out; its
+// pixels lie in the box of its ends, at most two pieces across.
+inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
+{
+    const int dx = x1 - x0, dy = y1 - y0;
+    const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const bool xMajor = adx >= ady;
+    const int n = xMajor ? adx : ady;
+    const std::uint64_t m = static_cast<std::uint64_t>(xMajor ? ady : adx);
+    const std::ptrdiff_t xStep = dx < 0 ? -1 : 1;
+    const std::ptrdiff_t yStep = dy < 0 ? -std::ptrdiff_t{width_} : std::ptrdiff_t{width_};
+    const std::ptrdiff_t majorStep = xMajor ? xStep : yStep;
+    const std::ptrdiff_t minorStep = xMajor ? yStep : xStep;
+    const std::uint64_t reciprocal = kReciprocals[static_cast<std::size_t>(n)];
+    const TColor color = PenColor;
+    std::uint32_t* pixel = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_ + x0;
+    std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
+    for (int k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
+        const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);
+        pixel[offset * minorStep] = color;
+    }
+    const std::uint64_t bits = std::uint64_t{1} << (x0 >> kPieceWidthShift) |
+                               std::uint64_t{1} << (x1 >> kPieceWidthShift);
+    const int lastRow = std::max(y0, y1) >> kPieceHeightShift;
+    for (int row = std::min(y0, y1) >> kPieceHeightShift; row <= lastRow; ++row)
+        drawn_[static_cast<std::size_t>(row)] |= bits;
 }
 
 void TBitmap::DrawLine(int x0, int y0, int x1, int y1)
@@ -105,6 +304,8 @@ void TBitmap::DrawLine(int x0, int y0, int x1, int y1)
         return;
     }
 
+    // Far ends are rare: the pieces are marked as if the line crossed them all.
+    MarkClipped(0, 0, width_ - 1, height_ - 1);
     const std::int64_t dx = std::int64_t{x1} - x0;
     const std::int64_t dy = std::int64_t{y1} - y0;
     const bool xMajor = (dx < 0 ? -dx : dx) >= (dy < 0 ? -dy : dy);
@@ -209,6 +410,7 @@ void TBitmap::DrawInsideLine(int x0, int y0, int x1, int y1)
     if (n == 0) return;
 
     if (n < 4096) {
+        MarkLine(x0, y0, x1, y1);
         const std::uint64_t reciprocal = Reciprocal(n);
         std::uint64_t numerator = n;  // 2km + n
         std::uint32_t* pixel = start;
@@ -219,6 +421,7 @@ void TBitmap::DrawInsideLine(int x0, int y0, int x1, int y1)
         return;
     }
 
+    Mark(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1));
     const auto twoN = static_cast<std::int64_t>(2 * n), twoM = static_cast<std::int64_t>(2 * m);
     std::int64_t s = static_cast<std::int64_t>(n);  // (2km + n) mod 2n
     std::uint32_t* pixel = start;
@@ -248,9 +451,17 @@ void TBitmap::DrawNearLine(int x0, int y0, int x1, int y1)
     const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     const int minor0 = xMajor ? y0 : x0;
     const TColor color = PenColor;
-    std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
-    int major = xMajor ? x0 : y0;
-    for (int k = 0; k < n; ++k, numerator += 2 * m, major += majorSign) {
+    // Only the steps whose major coordinate falls inside the bitmap.
+    const int major0 = xMajor ? x0 : y0;
+    std::int64_t first, last;
+    if (!VisibleSteps(major0, majorSign, static_cast<std::uint64_t>(n), xMajor ? width_ : height_,
+                      first, last))
+        return;
+    MarkLine(x0, y0, x1, y1, static_cast<int>(first), static_cast<int>(last));
+    std::uint64_t numerator = static_cast<std::uint64_t>(2 * first) * m +
+                              static_cast<std::uint64_t>(n);  // 2km + n
+    int major = major0 + majorSign * static_cast<int>(first);
+    for (int k = static_cast<int>(first); k <= last; ++k, numerator += 2 * m, major += majorSign) {
         const int minor = minor0 + minorSign * static_cast<int>((numerator * reciprocal) >> 40);
         const int x = xMajor ? major : minor, y = xMajor ? minor : major;
         if (static_cast<unsigned>(x) < width && static_cast<unsigned>(y) < height)
@@ -272,16 +483,15 @@ void TBitmap::Rectangle(int left, int top, int right, int bottom)
     const std::int64_t lastColumn = std::int64_t{right} - 1;
     const TColor pen = PenColor, brush = BrushColor;
 
+    if (pen == brush && x0 == 0 && x1 == width_ && y0 == 0 && y1 == height_) {
+        Clear(pen);  // a frame's clear
+        return;
+    }
+    Mark(x0, y0, x1 - 1, y1 - 1);
     if (pen == brush && x0 == 0 && x1 == width_) {
-        // Whole rows (a clear) are one run of pixels; a colour of four equal
-        // bytes (black, the usual background) clears twice as fast as a byte fill.
-        std::uint32_t* first = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_;
-        const std::size_t count =
-            static_cast<std::size_t>(y1 - y0) * static_cast<std::size_t>(width_);
-        if (pen == (pen & 0xFF) * 0x01010101u)
-            std::memset(first, static_cast<int>(pen & 0xFF), count * sizeof(std::uint32_t));
-        else
-            std::fill(first, first + count, pen);
+        // Whole rows are one run of pixels.
+        Fill(pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_,
+             static_cast<std::size_t>(y1 - y0) * static_cast<std::size_t>(width_), pen);
         return;
     }
     if (pen == brush && x1 - x0 <= 4) {
@@ -318,6 +528,7 @@ void TBitmap::Rectangle(int left, int top, int right, int bottom)
 void TBitmap::SetPixel(int x, int y, TColor color)
 {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    Mark(x, y, x, y);
     pixels_[static_cast<std::size_t>(y) * width_ + x] = color;
 }
 
@@ -329,19 +540,22 @@ TColor TBitmap::GetPixel(int x, int y) const
 
 namespace {
 
-// One row between the two pixel orders; true when a pixel of it changed.
-// The rows of two surfaces never overlap, which lets the compiler do several
-// pixels at a time.
-bool SwapRedBlueEach(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
-                     std::size_t count, std::uint32_t alpha)
+// A block of rows between the two pixel orders; true when a pixel of it
+// changed. The rows of two surfaces never overlap, which lets the compiler
+// do several pixels at a time.
+bool SwapRedBlueEach(std::uint32_t* __restrict to, std::ptrdiff_t toStride,
+                     const std::uint32_t* __restrict from, std::ptrdiff_t fromStride,
+                     std::size_t count, std::int64_t rows, std::uint32_t alpha)
 {
     std::uint32_t differences = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t colour = from[i];
-        const std::uint32_t converted =
-            alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
-        differences |= to[i] ^ converted;
-        to[i] = converted;
+    for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t colour = from[i];
+            const std::uint32_t converted =
+                alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+            differences |= to[i] ^ converted;
+            to[i] = converted;
+        }
     }
     return differences != 0;
 }
@@ -353,39 +567,94 @@ using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
 using Words32 = std::uint32_t __attribute__((vector_size(32)));
 
 __attribute__((target("avx2"))) bool SwapRedBlueShuffled(std::uint32_t* __restrict to,
+                                                         std::ptrdiff_t toStride,
                                                          const std::uint32_t* __restrict from,
-                                                         std::size_t count, std::uint32_t alpha)
+                                                         std::ptrdiff_t fromStride,
+                                                         std::size_t count, std::int64_t rows,
+                                                         std::uint32_t alpha)
 {
     constexpr Bytes32 kOrder = {2,  1,  0,  3,  6,  5,  4,  7,  10, 9,  8,  11, 14, 13, 12, 15,
                                 18, 17, 16, 19, 22, 21, 20, 23, 26, 25, 24, 27, 30, 29, 28, 31};
     const Words32 opaque = {alpha, alpha, alpha, alpha, alpha, alpha, alpha, alpha};
     Words32 differences{};
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        Bytes32 pixels;
-        std::memcpy(&pixels, from + i, sizeof pixels);
-        const Words32 converted =
-            reinterpret_cast<Words32>(__builtin_shuffle(pixels, kOrder)) | opaque;
-        Words32 old;
-        std::memcpy(&old, to + i, sizeof old);
-        differences |= old ^ converted;
-        std::memcpy(to + i, &converted, sizeof converted);
+    std::uint32_t rest = 0;
+    for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
+        std::size_t i = 0;
+        for (; i + 8 <= count; i += 8) {
+            Bytes32 pixels;
+            std::memcpy(&pixels, from + i, sizeof pixels);
+            const Words32 converted =
+                reinterpret_cast<Words32>(__builtin_shuffle(pixels, kOrder)) | opaque;
+            Words32 old;
+            std::memcpy(&old, to + i, sizeof old);
+            differences |= old ^ converted;
+            std::memcpy(to + i, &converted, sizeof converted);
+        }
+        for (; i < count; ++i) {
+            const std::uint32_t colour = from[i];
+            const std::uint32_t converted =
+                alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+            rest |= to[i] ^ converted;
+            to[i] = converted;
+        }
     }
-    bool changed = SwapRedBlueEach(to + i, from + i, count - i, alpha);
     for (int lane = 0; lane < 8; ++lane)
-        changed |= differences[lane] != 0;
-    return changed;
+        rest |= differences[lane];
+    return rest != 0;
 }
 
-bool SwapRedBlue(std::uint32_t* __restrict to, const std::uint32_t* __restrict from,
-                 std::size_t count, std::uint32_t alpha)
+bool SwapRedBlue(std::uint32_t* to, std::ptrdiff_t toStride, const std::uint32_t* from,
+                 std::ptrdiff_t fromStride, std::size_t count, std::int64_t rows,
+                 std::uint32_t alpha)
 {
     static const bool shuffle = __builtin_cpu_supports("avx2");
-    return shuffle ? SwapRedBlueShuffled(to, from, count, alpha)
-                   : SwapRedBlueEach(to, from, count, alpha);
+    return shuffle ? SwapRedBlueShuffled(to, toStride, from, fromStride, count, rows, alpha)
+                   : SwapRedBlueEach(to, toStride, from, fromStride, count, rows, alpha);
 }
 
 }  // namespace
+
+// Copies the pieces marked CopyDue onto dest at (x, y), where the last copy
+// of the whole bitmap went; box gets the bounds of what changed there.
+bool TBitmap::CopyDuePieces(HDC dest, int x, int y, int box[4])
+{
+    const bool convert = dest->ScreenOrder != surface_.ScreenOrder;
+    const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
+    bool changed = false;
+    box[0] = width_, box[1] = height_, box[2] = 0, box[3] = 0;
+    for (int row = 0; row < piecesDown_; ++row) {
+        const int top = row << kPieceHeightShift;
+        const int bottom = std::min(top + (1 << kPieceHeightShift), height_);
+        for (int word = 0; word < wordsPerRow_; ++word) {
+            const auto at = static_cast<std::size_t>(row * wordsPerRow_ + word);
+            // Drawn on since the last clear, or cleared since the last copy.
+            const std::uint64_t due = copyDue_[at] | drawn_[at];
+            copyDue_[at] = 0;
+            ForEachRun(due, [&](int first, int end) {
+                const int left = (word * 64 + first) << kPieceWidthShift;
+                const int right = std::min((word * 64 + end) << kPieceWidthShift, width_);
+                const auto count = static_cast<std::size_t>(right - left);
+                std::uint32_t* to =
+                    dest->Bits + static_cast<std::ptrdiff_t>(y + top) * dest->Stride + x + left;
+                const std::uint32_t* from =
+                    pixels_.data() + static_cast<std::ptrdiff_t>(top) * width_ + left;
+                if (convert) {
+                    if (!SwapRedBlue(to, dest->Stride, from, width_, count, bottom - top, alpha))
+                        return;
+                } else {
+                    for (int line = top; line < bottom; ++line, to += dest->Stride, from += width_)
+                        std::memmove(to, from, count * sizeof(std::uint32_t));
+                }
+                changed = true;
+                box[0] = std::min(box[0], left);
+                box[1] = std::min(box[1], top);
+                box[2] = std::max(box[2], right);
+                box[3] = std::max(box[3], bottom);
+            });
+        }
+    }
+    return changed;
+}
 
 bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             DWORD rop)
@@ -408,35 +677,64 @@ bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
     clip(sy, dy, h, source->Height);
     clip(dx, sx, w, dest->Width);
     clip(dy, sy, h, dest->Height);
+    if (w <= 0 || h <= 0 || dest->Bits == nullptr || source->Bits == nullptr) return true;
 
-    if (w > 0 && h > 0 && dest->Bits != nullptr && source->Bits != nullptr &&
-        dest->ScreenOrder != source->ScreenOrder) {
-        // Red and blue change places; the screen's pixels are opaque.
-        const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
-        const auto count = static_cast<std::size_t>(w);
-        bool changed = false;
-        for (std::int64_t row = 0; row < h; ++row) {
-            changed |= SwapRedBlue(dest->Bits + (dy + row) * dest->Stride + dx,
-                                   source->Bits + (sy + row) * source->Stride + sx, count, alpha);
-        }
-        // A screen that already shows this picture (the sound data has not
-        // moved since the last tick) is spared a repaint.
-        if (changed && dest->Changed != nullptr) dest->Changed(dest->User);
-        return true;
-    } else if (w > 0 && h > 0 && dest->Bits != nullptr && source->Bits != nullptr) {
-        if (w == dest->Width && w == source->Width && dest->Stride == w && source->Stride == w) {
-            // Whole rows of both: one block (each visualiser's copy to its box).
-            std::memmove(dest->Bits + dy * w, source->Bits + sy * w,
-                         static_cast<std::size_t>(w * h) * sizeof(std::uint32_t));
-            if (dest->Changed != nullptr) dest->Changed(dest->User);
+    // The whole of a bitmap onto a surface that is not a bitmap: when it
+    // lands where the last such copy did, on pixels nobody has touched
+    // since, only the pieces drawn on since need to go.
+    TBitmap* const bitmap = source->Bitmap;
+    const bool whole = bitmap != nullptr && dest->Bitmap == nullptr && sx == 0 && sy == 0 &&
+                       w == source->Width && h == source->Height;
+    if (whole) {
+        auto& last = bitmap->lastCopy_;
+        if (last.surface == dest && last.bits == dest->Bits && last.stride == dest->Stride &&
+            last.screenOrder == dest->ScreenOrder && last.x == dx && last.y == dy &&
+            last.stamp != 0 && last.stamp == dest->Stamp) {
+            int box[4];
+            const bool changed =
+                bitmap->CopyDuePieces(dest, static_cast<int>(dx), static_cast<int>(dy), box);
+            dest->Stamp = last.stamp = NextStamp();
+            if (changed && dest->Changed != nullptr)
+                dest->Changed(dest->User, static_cast<int>(dx) + box[0],
+                              static_cast<int>(dy) + box[1], box[2] - box[0], box[3] - box[1]);
             return true;
         }
+    }
+
+    bool changed = true;
+    if (dest->ScreenOrder != source->ScreenOrder) {
+        // Red and blue change places; the screen's pixels are opaque. A
+        // screen that already shows this picture (the sound data has not
+        // moved since the last tick) is spared a repaint.
+        const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
+        changed = SwapRedBlue(dest->Bits + dy * dest->Stride + dx, dest->Stride,
+                              source->Bits + sy * source->Stride + sx, source->Stride,
+                              static_cast<std::size_t>(w), h, alpha);
+    } else if (w == dest->Width && w == source->Width && dest->Stride == w &&
+               source->Stride == w) {
+        // Whole rows of both: one block.
+        std::memmove(dest->Bits + dy * w, source->Bits + sy * w,
+                     static_cast<std::size_t>(w * h) * sizeof(std::uint32_t));
+    } else {
         for (std::int64_t row = 0; row < h; ++row) {
             const std::uint32_t* from = source->Bits + (sy + row) * source->Stride + sx;
             std::uint32_t* to = dest->Bits + (dy + row) * dest->Stride + dx;
             std::memmove(to, from, static_cast<std::size_t>(w) * sizeof(std::uint32_t));
         }
     }
-    if (dest->Changed != nullptr) dest->Changed(dest->User);
+
+    dest->Stamp = NextStamp();
+    if (dest->Bitmap != nullptr)
+        dest->Bitmap->Mark(static_cast<int>(dx), static_cast<int>(dy), static_cast<int>(dx + w - 1),
+                           static_cast<int>(dy + h - 1));
+    if (whole) {
+        std::fill(bitmap->copyDue_.begin(), bitmap->copyDue_.end(), 0);
+        bitmap->lastCopy_ = {dest,         dest->Bits,        dest->Stride,
+                             static_cast<int>(dx), static_cast<int>(dy), dest->ScreenOrder,
+                             dest->Stamp};
+    }
+    if (changed && dest->Changed != nullptr)
+        dest->Changed(dest->User, static_cast<int>(dx), static_cast<int>(dy), static_cast<int>(w),
+                      static_cast<int>(h));
     return true;
 }

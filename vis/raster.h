@@ -33,23 +33,33 @@
 using TColor = std::uint32_t;
 using DWORD = std::uint32_t;
 
+class TBitmap;
+
 // Anything with pixels that a block copy can land on. The owner of the
 // pixels fills in the fields; Changed, when set, is called after a block copy
-// has landed (a window uses it to show the new picture).
+// has landed (a window uses it to show the new picture), with the box of
+// pixels that may have changed.
 //
 // A surface that shows on a screen may keep its pixels in the screen's own
 // order, 0xFFRRGGBB (ScreenOrder): block copies between surfaces of the two
 // orders convert the colours as they land, so the picture reaches the
 // screen without a pass of its own, and such a copy calls Changed only when
 // a pixel changed.
+//
+// Stamp is set by every block copy that lands on the surface. A bitmap that
+// copies itself onto the same surface again, at the same place, copies only
+// what it has drawn since, as long as the stamp is the one it left: an owner
+// that changes the pixels in any other way sets Stamp to 0.
 struct TDrawSurface {
     std::uint32_t* Bits = nullptr;
     int Width = 0;
     int Height = 0;
     int Stride = 0;  // pixels from the start of one row to the next
     bool ScreenOrder = false;
-    void (*Changed)(void* user) = nullptr;
+    void (*Changed)(void* user, int x, int y, int width, int height) = nullptr;
     void* User = nullptr;
+    std::uint64_t Stamp = 0;
+    TBitmap* Bitmap = nullptr;  // set by the bitmap these pixels belong to
 };
 using HDC = TDrawSurface*;
 
@@ -92,9 +102,29 @@ public:
     const std::uint32_t* Bits() const { return pixels_.data(); }
 
 private:
+    friend bool BitBlt(HDC, int, int, int, int, HDC, int, int, DWORD);
+
     void DrawLine(int x0, int y0, int x1, int y1);
+    void DrawShortLine(int x0, int y0, int x1, int y1);
     void DrawInsideLine(int x0, int y0, int x1, int y1);
     void DrawNearLine(int x0, int y0, int x1, int y1);
+
+    // The bitmap is kept in pieces of 16 x 8 pixels, one bit each. A piece
+    // not marked drawn holds only the colour of the last clear of the whole
+    // bitmap (fill_); a piece may differ from what the last copy of the whole
+    // bitmap put on its surface only when it is marked drawn or copy-due
+    // (cleared since that copy). So the clear of a frame touches
+    // only the pieces the last frame drew on, and the copy of a frame only
+    // those either frame drew on: a trace lights a few per cent of a picture.
+    static constexpr int kPieceWidthShift = 4;
+    static constexpr int kPieceHeightShift = 3;
+    static constexpr int kShortLine = 16;  // no longer than a piece is wide
+    void Mark(int left, int top, int right, int bottom);  // inclusive, inside the bitmap
+    void MarkClipped(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom);
+    // Steps firstStep to lastStep of the line (all of them by default).
+    void MarkLine(int x0, int y0, int x1, int y1, int firstStep = 0, int lastStep = -1);
+    void Clear(TColor color);
+    bool CopyDuePieces(HDC dest, int x, int y, int box[4]);
 
     int width_;
     int height_;
@@ -102,4 +132,20 @@ private:
     TDrawSurface surface_;
     int penX_ = 0;
     int penY_ = 0;
+
+    int piecesAcross_;
+    int piecesDown_;
+    int wordsPerRow_;  // 64 pieces to a word
+    std::vector<std::uint64_t> drawn_;
+    std::vector<std::uint64_t> copyDue_;
+    TColor fill_ = 0;
+    // Where the last copy of the whole bitmap went.
+    struct LastCopy {
+        const TDrawSurface* surface = nullptr;
+        const std::uint32_t* bits = nullptr;
+        int stride = 0, x = 0, y = 0;
+        bool screenOrder = false;
+        std::uint64_t stamp = 0;
+    };
+    LastCopy lastCopy_;
 };

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "pixels.h"
 #include "raster.h"
@@ -197,7 +199,7 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     surface.Width = 5;
     surface.Height = 3;
     surface.Stride = 8;
-    surface.Changed = [](void* user) { ++*static_cast<int*>(user); };
+    surface.Changed = [](void* user, int, int, int, int) { ++*static_cast<int*>(user); };
     surface.User = &changes;
 
     ASSERT_TRUE(BitBlt(&surface, 3, -1, 4, 4, source.Handle(), 0, 0, SRCCOPY));
@@ -229,7 +231,7 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     EXPECT_EQ(screen[4], 0u);
     // The same picture again changes nothing on the screen: no call.
     int shownChanges = 0;
-    shown.Changed = [](void* user) { ++*static_cast<int*>(user); };
+    shown.Changed = [](void* user, int, int, int, int) { ++*static_cast<int*>(user); };
     shown.User = &shownChanges;
     ASSERT_TRUE(BitBlt(&shown, 1, 1, 2, 1, colours.Handle(), 0, 0, SRCCOPY));
     EXPECT_EQ(shownChanges, 0);
@@ -257,7 +259,7 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     wideShown.Height = 3;
     wideShown.ScreenOrder = true;
     int wideChanges = 0;
-    wideShown.Changed = [](void* user) { ++*static_cast<int*>(user); };
+    wideShown.Changed = [](void* user, int, int, int, int) { ++*static_cast<int*>(user); };
     wideShown.User = &wideChanges;
     ASSERT_TRUE(BitBlt(&wideShown, 0, 0, kWide, 3, wide.Handle(), 0, 0, SRCCOPY));
     EXPECT_EQ(wideChanges, 1);
@@ -284,6 +286,129 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
     EXPECT_EQ(target.GetPixel(1, 3), source.GetPixel(3, 2));
     EXPECT_EQ(target.GetPixel(0, 0), 0u);
     EXPECT_EQ(target.GetPixel(2, 1), 0u);
+}
+
+// The bitmap clears and copies only the parts drawn on since the last
+// frame. Frame after frame of random drawing, its pixels must equal those of
+// a fresh bitmap given the same frame, and a surface it is copied onto must
+// equal it, with Changed called exactly when that surface's pixels changed.
+void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
+{
+    SCOPED_TRACE(testing::Message() << width << " x " << height);
+    std::mt19937 random(seed);
+    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+
+    TBitmap pattern(37, 21);
+    for (int y = 0; y < 21; ++y)
+        for (int x = 0; x < 37; ++x)
+            pattern.SetPixel(x, y, 0x010101u * static_cast<TColor>(x * 7 + y));
+
+    // The surface: screen order, a stride wider than the picture, placed at (2, 1).
+    const int stride = width + 5, rows = height + 3;
+    std::vector<std::uint32_t> screen(static_cast<std::size_t>(stride * rows), 0xFF000000u);
+    struct Calls {
+        int count = 0;
+        int x = 0, y = 0, w = 0, h = 0;
+    } calls;
+    TDrawSurface shown;
+    shown.Bits = screen.data();
+    shown.Width = width + 5;
+    shown.Height = rows;
+    shown.Stride = stride;
+    shown.ScreenOrder = true;
+    shown.Changed = [](void* user, int x, int y, int w, int h) {
+        auto& c = *static_cast<Calls*>(user);
+        ++c.count;
+        c.x = x, c.y = y, c.w = w, c.h = h;
+    };
+    shown.User = &calls;
+    std::vector<std::uint32_t> plain(static_cast<std::size_t>(width * height));
+    TDrawSurface other;
+    other.Bits = plain.data();
+    other.Width = other.Stride = width;
+    other.Height = height;
+
+    TBitmap bitmap(width, height);
+    for (int frame = 0; frame < 400; ++frame) {
+        SCOPED_TRACE(frame);
+        TBitmap fresh(width, height);
+        const TColor fill = pick(0, 9) == 0 ? 0x203040u * static_cast<TColor>(pick(0, 2)) : 0;
+        for (TBitmap* b : {&bitmap, &fresh}) {
+            b->PenColor = b->BrushColor = fill;
+            b->Rectangle(0, 0, width, height);
+        }
+        const int operations = pick(0, 40);
+        for (int i = 0; i < operations; ++i) {
+            const int kind = pick(0, 9);
+            const TColor color = 0x0F0000u + static_cast<TColor>(pick(1, 255));
+            int x0 = pick(-width / 2, width * 3 / 2), y0 = pick(-height / 2, height * 3 / 2);
+            int x1 = x0 + pick(-20, 20), y1 = y0 + pick(-20, 20);
+            if (kind == 0) x1 = pick(-width, 2 * width), y1 = pick(-height, 2 * height);
+            if (kind == 1) x1 = pick(0, 1) ? 3000000 : -3000, y1 = pick(-5000, 5000);
+            for (TBitmap* b : {&bitmap, &fresh}) {
+                b->PenColor = color;
+                b->BrushColor = color ^ 0x00FF00u;
+                if (kind <= 5) {
+                    b->MoveTo(x0, y0);
+                    b->LineTo(x1, y1);
+                } else if (kind == 6) {
+                    b->Rectangle(x0, y0, x1, y1);
+                } else if (kind == 7) {
+                    b->BrushColor = color;
+                    b->Rectangle(0, y0, width, y1);  // whole rows
+                } else if (kind == 8) {
+                    b->SetPixel(x0, y0, color);
+                } else {
+                    BitBlt(b->Handle(), x0, y0, 37, 21, pattern.Handle(), 0, 0, SRCCOPY);
+                }
+            }
+        }
+        ASSERT_TRUE(std::equal(bitmap.Bits(), bitmap.Bits() + width * height, fresh.Bits()));
+
+        // Mostly the usual copy; sometimes elsewhere, onto another surface, or
+        // onto a surface its owner has drawn on.
+        const int copy = pick(0, 19);
+        int atX = 2, atY = 1;
+        if (copy == 0) atX = 4;
+        if (copy == 1) {
+            ASSERT_TRUE(BitBlt(&other, 0, 0, width, height, bitmap.Handle(), 0, 0, SRCCOPY));
+            ASSERT_TRUE(std::equal(plain.begin(), plain.end(), bitmap.Bits()));
+        }
+        if (copy == 2) {
+            screen[static_cast<std::size_t>(stride + 3)] ^= 0x00FFFFFFu;
+            shown.Stamp = 0;
+        }
+        const std::vector<std::uint32_t> before = screen;
+        const int callsBefore = calls.count;
+        ASSERT_TRUE(BitBlt(&shown, atX, atY, width, height, bitmap.Handle(), 0, 0, SRCCOPY));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const TColor c = bitmap.GetPixel(x, y);
+                const std::uint32_t expected =
+                    0xFF000000u | (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+                ASSERT_EQ(screen[static_cast<std::size_t>((y + atY) * stride + x + atX)], expected)
+                    << x << "," << y;
+            }
+        bool changedAny = false;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < stride; ++x) {
+                const auto at = static_cast<std::size_t>(y * stride + x);
+                if (screen[at] == before[at]) continue;
+                changedAny = true;
+                ASSERT_GT(calls.count, callsBefore);
+                ASSERT_TRUE(x >= calls.x && x < calls.x + calls.w && y >= calls.y &&
+                            y < calls.y + calls.h)
+                    << x << "," << y << " outside the box told";
+            }
+        EXPECT_EQ(calls.count - callsBefore, changedAny ? 1 : 0);
+    }
+}
+
+TEST(RasterPieces, FramesMatchFreshBitmapsAndTheirCopies)
+{
+    CheckFramesAgainstFreshBitmaps(150, 45, 11);
+    CheckFramesAgainstFreshBitmaps(16, 8, 12);      // one piece
+    CheckFramesAgainstFreshBitmaps(1100, 19, 13);   // more than 64 pieces across
 }
 
 }  // namespace
