@@ -36,19 +36,9 @@ struct LineStepper {
     }
 };
 
-// (2^40 / 2n) + 1 for the short lines a trace is made of, worked out when the
-// program is built: a 64-bit division costs more than drawing a short line.
-constexpr int kTabledLengths = 512;
-constexpr auto kReciprocals = [] {
-    std::array<std::uint64_t, kTabledLengths> table{};
-    for (std::uint64_t n = 1; n < kTabledLengths; ++n)
-        table[n] = (std::uint64_t{1} << 40) / (2 * n) + 1;
-    return table;
-}();
-
 std::uint64_t Reciprocal(std::uint64_t n)
 {
-    return n < kTabledLengths ? kReciprocals[n] : (std::uint64_t{1} << 40) / (2 * n) + 1;
+    return n < raster_detail::kTabledLengths ? raster_detail::kReciprocals[n] : (std::uint64_t{1} << 40) / (2 * n) + 1;
 }
 
 // The steps k in [0, n) for which start + sign * k lies in [0, limit).
@@ -241,53 +231,6 @@ void TBitmap::MoveTo(int x, int y)
 {
     penX_ = x;
     penY_ = y;
-}
-
-void TBitmap::LineTo(int x, int y)
-{
-    const int x0 = penX_, y0 = penY_;
-    penX_ = x;
-    penY_ = y;
-    const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
-    if (static_cast<unsigned>(x0) < width && static_cast<unsigned>(x) < width &&
-        static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height &&
-        wordsPerRow_ == 1) {
-        const int dx = x - x0, dy = y - y0;  // both ends inside: no overflow
-        if (dx >= -kShortLine && dx <= kShortLine && dy >= -kShortLine && dy <= kShortLine) {
-            DrawShortLine(x0, y0, x, y);
-            return;
-        }
-    }
-    DrawLine(x0, y0, x, y);
-}
-
-// Most of a trace: a line no longer than kShortLine with both ends inside
-// the bitmap. The same rule as DrawInsideLine, with less to work out; its
-// pixels lie in the box of its ends, at most two pieces across.
-inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
-{
-    const int dx = x1 - x0, dy = y1 - y0;
-    const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
-    const bool xMajor = adx >= ady;
-    const int n = xMajor ? adx : ady;
-    const std::uint64_t m = static_cast<std::uint64_t>(xMajor ? ady : adx);
-    const std::ptrdiff_t xStep = dx < 0 ? -1 : 1;
-    const std::ptrdiff_t yStep = dy < 0 ? -std::ptrdiff_t{width_} : std::ptrdiff_t{width_};
-    const std::ptrdiff_t majorStep = xMajor ? xStep : yStep;
-    const std::ptrdiff_t minorStep = xMajor ? yStep : xStep;
-    const std::uint64_t reciprocal = kReciprocals[static_cast<std::size_t>(n)];
-    const TColor color = PenColor;
-    std::uint32_t* pixel = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_ + x0;
-    std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
-    for (int k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
-        const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);
-        pixel[offset * minorStep] = color;
-    }
-    const std::uint64_t bits = std::uint64_t{1} << (x0 >> kPieceWidthShift) |
-                               std::uint64_t{1} << (x1 >> kPieceWidthShift);
-    const int lastRow = std::max(y0, y1) >> kPieceHeightShift;
-    for (int row = std::min(y0, y1) >> kPieceHeightShift; row <= lastRow; ++row)
-        drawn_[static_cast<std::size_t>(row)] |= bits;
 }
 
 void TBitmap::DrawLine(int x0, int y0, int x1, int y1)
@@ -578,18 +521,28 @@ __attribute__((target("avx2"))) bool SwapRedBlueShuffled(std::uint32_t* __restri
     const Words32 opaque = {alpha, alpha, alpha, alpha, alpha, alpha, alpha, alpha};
     Words32 differences{};
     std::uint32_t rest = 0;
+    auto convert = [&](std::size_t i) {
+        Bytes32 pixels;
+        std::memcpy(&pixels, from + i, sizeof pixels);
+        const Words32 converted =
+            reinterpret_cast<Words32>(__builtin_shuffle(pixels, kOrder)) | opaque;
+        Words32 old;
+        std::memcpy(&old, to + i, sizeof old);
+        differences |= old ^ converted;
+        std::memcpy(to + i, &converted, sizeof converted);
+    };
+    if (count == 16) {
+        // One piece of a bitmap, the usual run: no loop over the row.
+        for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
+            convert(0);
+            convert(8);
+        }
+        rows = 0;
+    }
     for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
         std::size_t i = 0;
-        for (; i + 8 <= count; i += 8) {
-            Bytes32 pixels;
-            std::memcpy(&pixels, from + i, sizeof pixels);
-            const Words32 converted =
-                reinterpret_cast<Words32>(__builtin_shuffle(pixels, kOrder)) | opaque;
-            Words32 old;
-            std::memcpy(&old, to + i, sizeof old);
-            differences |= old ^ converted;
-            std::memcpy(to + i, &converted, sizeof converted);
-        }
+        for (; i + 8 <= count; i += 8)
+            convert(i);
         for (; i < count; ++i) {
             const std::uint32_t colour = from[i];
             const std::uint32_t converted =

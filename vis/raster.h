@@ -27,11 +27,26 @@
 // thread-safe: a bitmap belongs to the thread that draws on it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
 using TColor = std::uint32_t;
 using DWORD = std::uint32_t;
+
+namespace raster_detail {
+
+// (2^40 / 2n) + 1 for the short lines a trace is made of, worked out when the
+// program is built: a 64-bit division costs more than drawing a short line.
+inline constexpr int kTabledLengths = 512;
+inline constexpr auto kReciprocals = [] {
+    std::array<std::uint64_t, kTabledLengths> table{};
+    for (std::uint64_t n = 1; n < kTabledLengths; ++n)
+        table[n] = (std::uint64_t{1} << 40) / (2 * n) + 1;
+    return table;
+}();
+
+}  // namespace raster_detail
 
 class TBitmap;
 
@@ -89,7 +104,7 @@ public:
     TColor BrushColor = 0xFFFFFF;
 
     void MoveTo(int x, int y);
-    void LineTo(int x, int y);
+    void LineTo(int x, int y);  // inline: a trace is hundreds of short lines
     void Rectangle(int left, int top, int right, int bottom);
     void SetPixel(int x, int y, TColor color);
 
@@ -118,7 +133,8 @@ private:
     // those either frame drew on: a trace lights a few per cent of a picture.
     static constexpr int kPieceWidthShift = 4;
     static constexpr int kPieceHeightShift = 3;
-    static constexpr int kShortLine = 16;  // no longer than a piece is wide
+    // No longer than a piece is wide, nor than two pieces are high.
+    static constexpr int kShortLine = 16;
     void Mark(int left, int top, int right, int bottom);  // inclusive, inside the bitmap
     void MarkClipped(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom);
     // Steps firstStep to lastStep of the line (all of them by default).
@@ -149,3 +165,56 @@ private:
     };
     LastCopy lastCopy_;
 };
+
+inline void TBitmap::LineTo(int x, int y)
+{
+    const int x0 = penX_, y0 = penY_;
+    penX_ = x;
+    penY_ = y;
+    const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
+    if (static_cast<unsigned>(x0) < width && static_cast<unsigned>(x) < width &&
+        static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height &&
+        wordsPerRow_ == 1) {
+        const int dx = x - x0, dy = y - y0;  // both ends inside: no overflow
+        if (static_cast<unsigned>(dx + kShortLine) <= 2 * kShortLine &&
+            static_cast<unsigned>(dy + kShortLine) <= 2 * kShortLine) {
+            DrawShortLine(x0, y0, x, y);
+            return;
+        }
+    }
+    DrawLine(x0, y0, x, y);
+}
+
+// Most of a trace: a line no longer than kShortLine with both ends inside
+// the bitmap. The same rule as DrawInsideLine, with less to work out; its
+// pixels lie in the box of its ends, at most two pieces across.
+inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
+{
+    // Worked out without branches: the directions of a trace's lines are
+    // as good as random, and every wrong guess of the processor costs more
+    // than the few pixels such a line lights.
+    const int dx = x1 - x0, dy = y1 - y0;
+    const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
+    const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
+    const std::ptrdiff_t xStep = signX | 1;
+    const std::ptrdiff_t yStep = (signY | 1) * std::ptrdiff_t{width_};
+    const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
+    const int n = ady ^ ((adx ^ ady) & xMajor);
+    const auto m = static_cast<std::uint64_t>(adx + ady - n);
+    const std::ptrdiff_t majorStep = yStep ^ ((xStep ^ yStep) & std::ptrdiff_t{xMajor});
+    const std::ptrdiff_t minorStep = xStep + yStep - majorStep;
+    const std::uint64_t reciprocal = raster_detail::kReciprocals[static_cast<std::size_t>(n)];
+    const TColor color = PenColor;
+    std::uint32_t* pixel = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_ + x0;
+    std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
+    for (int k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
+        const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);
+        pixel[offset * minorStep] = color;
+    }
+    const std::uint64_t bits = std::uint64_t{1} << (x0 >> kPieceWidthShift) |
+                               std::uint64_t{1} << (x1 >> kPieceWidthShift);
+    // At most 17 rows: the pieces of its two ends and of the row halfway.
+    drawn_[static_cast<std::size_t>(y0 >> kPieceHeightShift)] |= bits;
+    drawn_[static_cast<std::size_t>(y1 >> kPieceHeightShift)] |= bits;
+    drawn_[static_cast<std::size_t>(((y0 + y1) >> 1) >> kPieceHeightShift)] |= bits;
+}

@@ -18,6 +18,7 @@ inline int ChannelSum(std::uint32_t frame)
 // saturates (and NaN gives 0) rather than being undefined.
 inline std::int32_t TruncToInt(double value)
 {
+    if (value > -2147483649.0 && value < 2147483648.0) return static_cast<std::int32_t>(value);
     if (std::isnan(value)) return 0;
     if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
     if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
@@ -27,9 +28,7 @@ inline std::int32_t TruncToInt(double value)
 // A pixel coordinate or height worked out in 64 bits, saturated to 32.
 inline std::int32_t ClampToInt(std::int64_t value)
 {
-    if (value > std::numeric_limits<std::int32_t>::max())
-        return std::numeric_limits<std::int32_t>::max();
-    if (value < std::numeric_limits<std::int32_t>::min())
-        return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
+    constexpr std::int64_t kLow = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t kHigh = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(value < kLow ? kLow : value > kHigh ? kHigh : value);
 }
