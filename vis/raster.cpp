@@ -235,6 +235,11 @@ void TBitmap::MoveTo(int x, int y)
 
 void TBitmap::DrawLine(int x0, int y0, int x1, int y1)
 {
+    // Wholly to one side of the bitmap (the spectrum's bands beyond its
+    // right edge, a loud ring's points off the picture): nothing to light.
+    if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= width_ && x1 >= width_) ||
+        (y0 >= height_ && y1 >= height_))
+        return;
     if (x0 >= 0 && y0 >= 0 && x0 < width_ && y0 < height_ && x1 >= 0 && y1 >= 0 && x1 < width_ &&
         y1 < height_) {
         DrawInsideLine(x0, y0, x1, y1);
