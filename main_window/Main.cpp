@@ -403,6 +403,7 @@ void TFormMain::TimerVisualTimer()
                             PaintBoxCucleOsc->height() / 2);
     BASS_ChannelGetData(stream, SpectrumCapture.data(), BASS_DATA_FFT256);
     SpectrumView->RenderFrame(PaintBoxSpectr->Surface(), SpectrumCapture, 1, -1);
+    PaintBox::ShowChanges({PaintBoxCucleOsc, PaintBoxOsc, PaintBoxSpectr});
 }
 
 void TFormMain::RadioGroupTypeClick(int index)

@@ -572,14 +572,14 @@ bool SwapRedBlue(std::uint32_t* to, std::ptrdiff_t toStride, const std::uint32_t
 
 }  // namespace
 
-// Copies the pieces marked CopyDue onto dest at (x, y), where the last copy
-// of the whole bitmap went; box gets the bounds of what changed there.
-bool TBitmap::CopyDuePieces(HDC dest, int x, int y, int box[4])
+// Copies the pieces drawn on or cleared since the last copy of the whole
+// bitmap onto dest at (x, y), where that copy went, and tells dest of each
+// run of them that changed; true when one did.
+bool TBitmap::CopyDuePieces(HDC dest, int x, int y)
 {
     const bool convert = dest->ScreenOrder != surface_.ScreenOrder;
     const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
     bool changed = false;
-    box[0] = width_, box[1] = height_, box[2] = 0, box[3] = 0;
     for (int row = 0; row < piecesDown_; ++row) {
         const int top = row << kPieceHeightShift;
         const int bottom = std::min(top + (1 << kPieceHeightShift), height_);
@@ -604,10 +604,8 @@ bool TBitmap::CopyDuePieces(HDC dest, int x, int y, int box[4])
                         std::memmove(to, from, count * sizeof(std::uint32_t));
                 }
                 changed = true;
-                box[0] = std::min(box[0], left);
-                box[1] = std::min(box[1], top);
-                box[2] = std::max(box[2], right);
-                box[3] = std::max(box[3], bottom);
+                if (dest->Changed != nullptr)
+                    dest->Changed(dest->User, x + left, y + top, right - left, bottom - top);
             });
         }
     }
@@ -648,13 +646,8 @@ bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
         if (last.surface == dest && last.bits == dest->Bits && last.stride == dest->Stride &&
             last.screenOrder == dest->ScreenOrder && last.x == dx && last.y == dy &&
             last.stamp != 0 && last.stamp == dest->Stamp) {
-            int box[4];
-            const bool changed =
-                bitmap->CopyDuePieces(dest, static_cast<int>(dx), static_cast<int>(dy), box);
+            bitmap->CopyDuePieces(dest, static_cast<int>(dx), static_cast<int>(dy));
             dest->Stamp = last.stamp = NextStamp();
-            if (changed && dest->Changed != nullptr)
-                dest->Changed(dest->User, static_cast<int>(dx) + box[0],
-                              static_cast<int>(dy) + box[1], box[2] - box[0], box[3] - box[1]);
             return true;
         }
     }

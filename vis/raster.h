@@ -52,8 +52,9 @@ class TBitmap;
 
 // Anything with pixels that a block copy can land on. The owner of the
 // pixels fills in the fields; Changed, when set, is called after a block copy
-// has landed (a window uses it to show the new picture), with the box of
-// pixels that may have changed.
+// has landed (a window uses it to show the new picture), once for each box of
+// pixels that may have changed: once for the whole block, or, when a bitmap
+// copies only what it has drawn since (below), once for each run of pieces.
 //
 // A surface that shows on a screen may keep its pixels in the screen's own
 // order, 0xFFRRGGBB (ScreenOrder): block copies between surfaces of the two
@@ -140,7 +141,7 @@ private:
     // Steps firstStep to lastStep of the line (all of them by default).
     void MarkLine(int x0, int y0, int x1, int y1, int firstStep = 0, int lastStep = -1);
     void Clear(TColor color);
-    bool CopyDuePieces(HDC dest, int x, int y, int box[4]);
+    bool CopyDuePieces(HDC dest, int x, int y);
 
     int width_;
     int height_;

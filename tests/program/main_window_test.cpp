@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QScreen>
 #include <QTest>
 #include <thread>
 
@@ -321,6 +322,26 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
     ASSERT_TRUE(Pump([&] { return Picture(window->PaintBoxOsc) != silent; }, 3000));
     const QImage first = Picture(window->PaintBoxOsc);
     ASSERT_TRUE(Pump([&] { return Picture(window->PaintBoxOsc) != first; }, 1000));
+
+    // Each tick's pictures are on the screen when the tick ends, without
+    // waiting for a paint: ticks run here without the event loop, until the
+    // sound has moved, and then what the window shows is each box's picture.
+    for (int tick = 0; tick < 5; ++tick) {
+        const QImage before = Picture(window->PaintBoxOsc);
+        for (int i = 0; i < 400 && Picture(window->PaintBoxOsc) == before; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            window->TimerVisualTimer();
+        }
+        ASSERT_NE(Picture(window->PaintBoxOsc), before);
+        for (PaintBox* box : {window->PaintBoxCucleOsc, window->PaintBoxOsc, window->PaintBoxSpectr}) {
+            const QImage shown = window->screen()
+                                     ->grabWindow(window->winId(), box->x(), box->y(),
+                                                  box->width(), box->height())
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(shown, Picture(box)) << "tick " << tick << ", box at " << box->y();
+        }
+    }
 }
 
 TEST_F(ProgramTest, TheWindowIsPlacedPixelByPixel)
