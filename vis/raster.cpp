@@ -536,13 +536,18 @@ __attribute__((target("avx2"))) bool SwapRedBlueShuffled(std::uint32_t* __restri
         differences |= old ^ converted;
         std::memcpy(to + i, &converted, sizeof converted);
     };
-    if (count == 16) {
-        // One piece of a bitmap, the usual run: no loop over the row.
+    // Runs of a bitmap's pieces, sixteen pixels wide: a piece at a time,
+    // down its rows, so that the loop the processor must guess the end of
+    // is the one over pieces, not the one along each row.
+    for (; count >= 16; count -= 16, to += 16, from += 16) {
+        std::uint32_t* const start = to;
+        const std::uint32_t* const source = from;
         for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
             convert(0);
             convert(8);
         }
-        rows = 0;
+        to = start;
+        from = source;
     }
     for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
         std::size_t i = 0;
