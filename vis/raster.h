@@ -98,7 +98,9 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
 
-    // The bitmap as a drawing surface, for BitBlt in either direction.
+    // The bitmap as a drawing surface, for BitBlt in either direction. Its
+    // pixels change only through the drawing calls and BitBlt, which keep
+    // track of what they change; they are not to be written through Bits.
     HDC Handle() { return &surface_; }
 
     TColor PenColor = 0x000000;
