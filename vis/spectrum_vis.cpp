@@ -49,14 +49,13 @@ void TSpectrum::RenderFrame(HDC surface, const TSpectrumBuffer& data, int X, int
     BackBuffer.PenColor = BarColor;
     const std::int64_t base = std::int64_t{Y} + height;
     // A band at or below 0.01 has a height of 0 or less, and with the usual
-    // settings (nothing negative) any such height settles the same way as 0:
-    // its logarithm need not be taken, which spares most of a quiet band's
-    // cost.
+    // settings (no negative limit or fall step) any such height settles the
+    // same way as 0: its logarithm need not be taken, which spares most of a
+    // quiet band's cost.
     const bool usual = MaxBarHeight >= 0 && BarFallStep >= 0 && PeakFallStep >= 0;
     for (int i = 0; i < 128; ++i) {
         const float level = data[static_cast<std::size_t>(i)];
-        const bool quiet = usual && PeakHeights[i] >= 0 && BarHeights[i] >= 0 &&
-                           std::fabs(static_cast<float>(level * 100.0)) <= 1.0f;
+        const bool quiet = usual && std::fabs(static_cast<float>(level * 100.0)) <= 1.0f;
         std::int32_t h = quiet ? 0 : BandHeight(i, level);
         if (h > MaxBarHeight) h = MaxBarHeight;
         PeakHeights[i] = Settle(PeakHeights[i], h, PeakFallStep);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "pixels.h"
 #include "spectrum_vis.h"
 
@@ -164,6 +166,52 @@ TEST_F(Spectrum, PeaksCanBeHiddenAndOtherModesDrawNothing)
     levels.fill(1.0f);
     EXPECT_TRUE(Draw().empty());
     EXPECT_EQ(spectrum.BarHeights[0], 96);  // the bands still follow the data
+}
+
+// Quiet bands (levels of 0.01 and below) do not take their logarithm.
+// Whatever the settings, usual or not, heights must move exactly as the
+// weighted logarithm and the fall steps say.
+TEST_F(Spectrum, QuietBandsSettleExactlyAsTheirLogarithmSays)
+{
+    struct Settings {
+        int maxBar, barStep, peakStep, storedHeight;
+    };
+    const float mixes[][6] = {
+        {0.0f, 1e-4f, 0.005f, 0.01f, 0.0100001f, 0.5f},
+        {0.0099f, -0.003f, 0.2f, 0.0f, 0.03f, -0.01f},
+    };
+    for (const Settings& settings :
+         {Settings{300, 3, 1, 0}, Settings{-5, 3, 1, 0}, Settings{300, -2, 1, 0},
+          Settings{300, 3, -4, 0}, Settings{300, 3, 1, -7}}) {
+        TSpectrum drawn{257, 105};
+        drawn.RenderMode = 1;
+        drawn.BarWidth = 2;
+        drawn.MaxBarHeight = settings.maxBar;
+        drawn.BarFallStep = settings.barStep;
+        drawn.PeakFallStep = settings.peakStep;
+        drawn.BarHeights.fill(settings.storedHeight);
+        drawn.PeakHeights.fill(settings.storedHeight);
+        std::array<std::int64_t, 128> bars{}, peaks{};
+        bars.fill(settings.storedHeight);
+        peaks.fill(settings.storedHeight);
+        auto settle = [](std::int64_t current, std::int64_t target, std::int64_t step) {
+            const std::int64_t next = target >= current ? target : current - step;
+            return next < 0 ? std::int64_t{0} : next;
+        };
+        for (int frame = 0; frame < 12; ++frame) {
+            for (int band = 0; band < 128; ++band)
+                levels[static_cast<std::size_t>(band)] = mixes[frame % 2][(band + frame) % 6];
+            drawn.RenderFrame(screen.Handle(), levels, 1, -1);
+            for (int band = 0; band < 128; ++band) {
+                std::int64_t h = TSpectrum::BandHeight(band, levels[static_cast<std::size_t>(band)]);
+                if (h > settings.maxBar) h = settings.maxBar;
+                peaks[band] = settle(peaks[band], h, settings.peakStep);
+                bars[band] = settle(bars[band], h, settings.barStep);
+                ASSERT_EQ(drawn.PeakHeights[band], peaks[band]) << band << " in frame " << frame;
+                ASSERT_EQ(drawn.BarHeights[band], bars[band]) << band << " in frame " << frame;
+            }
+        }
+    }
 }
 
 }  // namespace
