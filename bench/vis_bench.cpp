@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <random>
 
 #include "circle_vis.h"
@@ -45,20 +46,25 @@ TSpectrumBuffer SpectrumOf(const TWaveBuffer& wave)
 
 enum class Loudness { Music, Extreme };
 
-// A paint box's pixels: kept in the screen's order, as the main window's are.
+// A paint box's pixels: kept in the screen's order, with rows starting on
+// cache lines, as the main window's are.
 struct ScreenBox {
     std::vector<std::uint32_t> pixels;
     TDrawSurface surface;
     ScreenBox(int width, int height)
-        : pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0xFF000000u)
+        : pixels(static_cast<std::size_t>((width + 15) / 16 * 16) * static_cast<std::size_t>(height) +
+                     15,
+                 0xFF000000u)
     {
-        surface.Bits = pixels.data();
-        surface.Width = surface.Stride = width;
+        const auto misalignment = reinterpret_cast<std::uintptr_t>(pixels.data()) % 64;
+        surface.Bits = pixels.data() + (misalignment == 0 ? 0 : (64 - misalignment) / 4);
+        surface.Width = width;
+        surface.Stride = (width + 15) / 16 * 16;
         surface.Height = height;
         surface.ScreenOrder = true;
     }
     HDC Handle() { return &surface; }
-    const std::uint32_t* Bits() const { return pixels.data(); }
+    const std::uint32_t* Bits() const { return surface.Bits; }
 };
 
 struct Tick {

@@ -88,17 +88,23 @@ std::uint64_t NextStamp()
 TBitmap::TBitmap(int width, int height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
-      pixels_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0),
+      stride_((width_ + kRowAlign - 1) / kRowAlign * kRowAlign),
+      pixels_(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_) + kRowAlign - 1,
+              0),
       piecesAcross_((width_ + (1 << kPieceWidthShift) - 1) >> kPieceWidthShift),
       piecesDown_((height_ + (1 << kPieceHeightShift) - 1) >> kPieceHeightShift),
       wordsPerRow_((piecesAcross_ + 63) / 64),
       drawn_(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(piecesDown_), 0),
       copyDue_(drawn_.size(), 0)
 {
-    surface_.Bits = pixels_.data();
+    // Rows start on a 64-byte boundary, so that a piece's row is one cache
+    // line and the copies and clears of whole pieces never straddle two.
+    const auto misalignment = reinterpret_cast<std::uintptr_t>(pixels_.data()) % 64;
+    bits_ = pixels_.data() + (misalignment == 0 ? 0 : (64 - misalignment) / 4);
+    surface_.Bits = bits_;
     surface_.Width = width_;
     surface_.Height = height_;
-    surface_.Stride = width_;
+    surface_.Stride = stride_;
     surface_.Bitmap = this;
 }
 
@@ -199,7 +205,7 @@ void TBitmap::MarkLine(int x0, int y0, int x1, int y1, int firstStep, int lastSt
 void TBitmap::Clear(TColor color)
 {
     if (color != fill_) {
-        Fill(pixels_.data(), pixels_.size(), color);
+        Fill(bits_, static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_), color);
         fill_ = color;
         std::fill(drawn_.begin(), drawn_.end(), 0);
         for (int row = 0; row < piecesDown_; ++row)
@@ -220,7 +226,7 @@ void TBitmap::Clear(TColor color)
                 const int left = (word * 64 + first) << kPieceWidthShift;
                 const int right = std::min((word * 64 + end) << kPieceWidthShift, width_);
                 for (int y = top; y < bottom; ++y)
-                    Fill(pixels_.data() + static_cast<std::ptrdiff_t>(y) * width_ + left,
+                    Fill(bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + left,
                          static_cast<std::size_t>(right - left), color);
             });
         }
@@ -332,7 +338,7 @@ void TBitmap::DrawLine(int x0, int y0, int x1, int y1)
         const std::int64_t minor = minor0 + minorSign * static_cast<std::int64_t>(line.Offset());
         const std::int64_t x = xMajor ? major : minor;
         const std::int64_t y = xMajor ? minor : major;
-        pixels_[static_cast<std::size_t>(y * width_ + x)] = color;
+        bits_[static_cast<std::size_t>(y * stride_ + x)] = color;
     }
 }
 
@@ -347,13 +353,13 @@ void TBitmap::DrawInsideLine(int x0, int y0, int x1, int y1)
     const int dx = x1 - x0, dy = y1 - y0;
     const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
     const std::ptrdiff_t xStep = dx < 0 ? -1 : 1;
-    const std::ptrdiff_t yStep = dy < 0 ? -std::ptrdiff_t{width_} : std::ptrdiff_t{width_};
+    const std::ptrdiff_t yStep = dy < 0 ? -std::ptrdiff_t{stride_} : std::ptrdiff_t{stride_};
     const bool xMajor = adx >= ady;
     const std::uint64_t n = static_cast<std::uint64_t>(xMajor ? adx : ady);
     const std::uint64_t m = static_cast<std::uint64_t>(xMajor ? ady : adx);
     const std::ptrdiff_t majorStep = xMajor ? xStep : yStep;
     const std::ptrdiff_t minorStep = xMajor ? yStep : xStep;
-    std::uint32_t* start = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_ + x0;
+    std::uint32_t* start = bits_ + static_cast<std::ptrdiff_t>(y0) * stride_ + x0;
     const TColor color = PenColor;
     if (n == 0) return;
 
@@ -413,7 +419,7 @@ void TBitmap::DrawNearLine(int x0, int y0, int x1, int y1)
         const int minor = minor0 + minorSign * static_cast<int>((numerator * reciprocal) >> 40);
         const int x = xMajor ? major : minor, y = xMajor ? minor : major;
         if (static_cast<unsigned>(x) < width && static_cast<unsigned>(y) < height)
-            pixels_[static_cast<std::size_t>(y) * width + static_cast<unsigned>(x)] = color;
+            bits_[static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_) + static_cast<unsigned>(x)] = color;
     }
 }
 
@@ -438,25 +444,25 @@ void TBitmap::Rectangle(int left, int top, int right, int bottom)
     Mark(x0, y0, x1 - 1, y1 - 1);
     if (pen == brush && x0 == 0 && x1 == width_) {
         // Whole rows are one run of pixels.
-        Fill(pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_,
-             static_cast<std::size_t>(y1 - y0) * static_cast<std::size_t>(width_), pen);
+        Fill(bits_ + static_cast<std::ptrdiff_t>(y0) * stride_,
+             static_cast<std::size_t>(y1 - y0) * static_cast<std::size_t>(stride_), pen);
         return;
     }
     if (pen == brush && x1 - x0 <= 4) {
         // A narrow bar (the spectrum draws 86 of them a frame): plain stores.
-        std::uint32_t* column = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_ + x0;
+        std::uint32_t* column = bits_ + static_cast<std::ptrdiff_t>(y0) * stride_ + x0;
         const int rows = y1 - y0;
         switch (x1 - x0) {
             case 1:
-                for (int y = 0; y < rows; ++y, column += width_)
+                for (int y = 0; y < rows; ++y, column += stride_)
                     column[0] = pen;
                 break;
             case 2:
-                for (int y = 0; y < rows; ++y, column += width_)
+                for (int y = 0; y < rows; ++y, column += stride_)
                     column[0] = column[1] = pen;
                 break;
             default:
-                for (int y = 0; y < rows; ++y, column += width_)
+                for (int y = 0; y < rows; ++y, column += stride_)
                     for (int x = 0; x < x1 - x0; ++x)
                         column[x] = pen;
                 break;
@@ -464,7 +470,7 @@ void TBitmap::Rectangle(int left, int top, int right, int bottom)
         return;
     }
     for (int y = y0; y < y1; ++y) {
-        std::uint32_t* row = pixels_.data() + static_cast<std::ptrdiff_t>(y) * width_;
+        std::uint32_t* row = bits_ + static_cast<std::ptrdiff_t>(y) * stride_;
         const bool edgeRow = y == top || y == lastRow;
         std::fill(row + x0, row + x1, edgeRow ? pen : brush);
         if (edgeRow || pen == brush) continue;
@@ -477,13 +483,13 @@ void TBitmap::SetPixel(int x, int y, TColor color)
 {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
     Mark(x, y, x, y);
-    pixels_[static_cast<std::size_t>(y) * width_ + x] = color;
+    bits_[static_cast<std::size_t>(y) * stride_ + x] = color;
 }
 
 TColor TBitmap::GetPixel(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
-    return pixels_[static_cast<std::size_t>(y) * width_ + x];
+    return bits_[static_cast<std::size_t>(y) * stride_ + x];
 }
 
 namespace {
@@ -600,12 +606,12 @@ bool TBitmap::CopyDuePieces(HDC dest, int x, int y)
                 std::uint32_t* to =
                     dest->Bits + static_cast<std::ptrdiff_t>(y + top) * dest->Stride + x + left;
                 const std::uint32_t* from =
-                    pixels_.data() + static_cast<std::ptrdiff_t>(top) * width_ + left;
+                    bits_ + static_cast<std::ptrdiff_t>(top) * stride_ + left;
                 if (convert) {
-                    if (!SwapRedBlue(to, dest->Stride, from, width_, count, bottom - top, alpha))
+                    if (!SwapRedBlue(to, dest->Stride, from, stride_, count, bottom - top, alpha))
                         return;
                 } else {
-                    for (int line = top; line < bottom; ++line, to += dest->Stride, from += width_)
+                    for (int line = top; line < bottom; ++line, to += dest->Stride, from += stride_)
                         std::memmove(to, from, count * sizeof(std::uint32_t));
                 }
                 changed = true;

@@ -117,7 +117,9 @@ public:
     // The colour at (x, y), or CLR_INVALID outside the bitmap.
     static constexpr TColor CLR_INVALID = 0xFFFFFFFF;
     TColor GetPixel(int x, int y) const;
-    const std::uint32_t* Bits() const { return pixels_.data(); }
+    // The pixels, row by row, Stride() pixels apart.
+    const std::uint32_t* Bits() const { return bits_; }
+    int Stride() const { return stride_; }
 
 private:
     friend bool BitBlt(HDC, int, int, int, int, HDC, int, int, DWORD);
@@ -145,9 +147,12 @@ private:
     void Clear(TColor color);
     bool CopyDuePieces(HDC dest, int x, int y);
 
+    static constexpr int kRowAlign = 16;  // pixels: one cache line
     int width_;
     int height_;
+    int stride_;  // pixels from one row to the next, a whole number of cache lines
     std::vector<std::uint32_t> pixels_;
+    std::uint32_t* bits_;  // the first pixel, on a cache line's start
     TDrawSurface surface_;
     int penX_ = 0;
     int penY_ = 0;
@@ -200,7 +205,7 @@ inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
     const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
     const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
     const std::ptrdiff_t xStep = signX | 1;
-    const std::ptrdiff_t yStep = (signY | 1) * std::ptrdiff_t{width_};
+    const std::ptrdiff_t yStep = (signY | 1) * std::ptrdiff_t{stride_};
     const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
     const int n = ady ^ ((adx ^ ady) & xMajor);
     const auto m = static_cast<std::uint64_t>(adx + ady - n);
@@ -208,7 +213,7 @@ inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
     const std::ptrdiff_t minorStep = xStep + yStep - majorStep;
     const std::uint64_t reciprocal = raster_detail::kReciprocals[static_cast<std::size_t>(n)];
     const TColor color = PenColor;
-    std::uint32_t* pixel = pixels_.data() + static_cast<std::ptrdiff_t>(y0) * width_ + x0;
+    std::uint32_t* pixel = bits_ + static_cast<std::ptrdiff_t>(y0) * stride_ + x0;
     std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
     for (int k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
         const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);

@@ -365,7 +365,11 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
                 }
             }
         }
-        ASSERT_TRUE(std::equal(bitmap.Bits(), bitmap.Bits() + width * height, fresh.Bits()));
+        for (int y = 0; y < height; ++y)
+            ASSERT_TRUE(std::equal(bitmap.Bits() + y * bitmap.Stride(),
+                                   bitmap.Bits() + y * bitmap.Stride() + width,
+                                   fresh.Bits() + y * fresh.Stride()))
+                << "row " << y;
 
         // Mostly the usual copy; sometimes elsewhere, onto another surface, or
         // onto a surface its owner has drawn on.
@@ -374,7 +378,9 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
         if (copy == 0) atX = 4;
         if (copy == 1) {
             ASSERT_TRUE(BitBlt(&other, 0, 0, width, height, bitmap.Handle(), 0, 0, SRCCOPY));
-            ASSERT_TRUE(std::equal(plain.begin(), plain.end(), bitmap.Bits()));
+            for (int y = 0; y < height; ++y)
+                ASSERT_TRUE(std::equal(plain.begin() + y * width, plain.begin() + (y + 1) * width,
+                                       bitmap.Bits() + y * bitmap.Stride()));
         }
         if (copy == 2) {
             screen[static_cast<std::size_t>(stride + 3)] ^= 0x00FFFFFFu;
