@@ -77,22 +77,16 @@ void TCircleScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
     const int firstX = X;
     const int firstY = ClampToInt(std::int64_t{Y} + Radius(data, 0));
     BackBuffer.MoveTo(firstX, firstY);
-    for (int i = 1; i <= 254; ++i) {
-        const int px = xs[static_cast<std::size_t>(i)];
-        const int py = ys[static_cast<std::size_t>(i)];
-        switch (RenderMode) {
-            case 0:
-                BackBuffer.LineTo(px, py);
-                break;
-            case 1:
+    if (RenderMode == 0) {
+        BackBuffer.PolylineTo(xs.data() + 1, ys.data() + 1, 254);
+    } else {
+        for (std::size_t i = 1; i <= 254; ++i) {
+            if (RenderMode == 1) {
                 BackBuffer.MoveTo(X, Y);
-                BackBuffer.LineTo(px, py);
-                break;
-            case 2:
-                BackBuffer.SetPixel(px, py, TraceColor);
-                break;
-            default:
-                break;
+                BackBuffer.LineTo(xs[i], ys[i]);
+            } else if (RenderMode == 2) {
+                BackBuffer.SetPixel(xs[i], ys[i], TraceColor);
+            }
         }
     }
     BackBuffer.LineTo(firstX, firstY);

@@ -37,29 +37,25 @@ void TOcilloScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
 
     // The points first, then the drawing: the divisions of one point need
     // not wait for the drawing of the last.
-    std::array<int, 257> rows;
-    for (int i = 0; i <= 256; ++i)
+    std::array<int, 257> columns, rows;
+    for (int i = 0; i <= 256; ++i) {
+        columns[static_cast<std::size_t>(i)] = ClampToInt(std::int64_t{X} + i);
         rows[static_cast<std::size_t>(i)] =
             ClampToInt(std::int64_t{Y} + Deflection(data, std::int64_t{i} * Stride));
+    }
 
     BackBuffer.PenColor = TraceColor;
     BackBuffer.MoveTo(X, rows[0]);
-    for (int i = 1; i <= 256; ++i) {
-        const int px = ClampToInt(std::int64_t{X} + i);
-        const int py = rows[static_cast<std::size_t>(i)];
-        switch (RenderMode) {
-            case 0:
-                BackBuffer.LineTo(px, py);
-                break;
-            case 1:
-                BackBuffer.MoveTo(px, Y);
-                BackBuffer.LineTo(px, py);
-                break;
-            case 2:
-                BackBuffer.SetPixel(px, py, TraceColor);
-                break;
-            default:
-                break;
+    if (RenderMode == 0) {
+        BackBuffer.PolylineTo(columns.data() + 1, rows.data() + 1, 256);
+    } else {
+        for (std::size_t i = 1; i <= 256; ++i) {
+            if (RenderMode == 1) {
+                BackBuffer.MoveTo(columns[i], Y);
+                BackBuffer.LineTo(columns[i], rows[i]);
+            } else if (RenderMode == 2) {
+                BackBuffer.SetPixel(columns[i], rows[i], TraceColor);
+            }
         }
     }
 

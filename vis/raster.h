@@ -108,6 +108,8 @@ public:
 
     void MoveTo(int x, int y);
     void LineTo(int x, int y);  // inline: a trace is hundreds of short lines
+    // LineTo through each of count points in turn.
+    void PolylineTo(const int* xs, const int* ys, int count);
     void Rectangle(int left, int top, int right, int bottom);
     void SetPixel(int x, int y, TColor color);
 
@@ -125,7 +127,17 @@ private:
     friend bool BitBlt(HDC, int, int, int, int, HDC, int, int, DWORD);
 
     void DrawLine(int x0, int y0, int x1, int y1);
-    void DrawShortLine(int x0, int y0, int x1, int y1);
+    // What drawing a short line needs, in locals: the compiler cannot tell
+    // that a pixel store leaves the bitmap's fields alone, and would read
+    // them again for every line of a trace.
+    struct ShortLineTarget {
+        std::uint32_t* bits;
+        std::ptrdiff_t stride;
+        TColor color;
+        std::uint64_t* drawn;
+    };
+    ShortLineTarget ShortLines() { return {bits_, stride_, PenColor, drawn_.data()}; }
+    static void DrawShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1);
     void DrawInsideLine(int x0, int y0, int x1, int y1);
     void DrawNearLine(int x0, int y0, int x1, int y1);
 
@@ -176,27 +188,35 @@ private:
 
 inline void TBitmap::LineTo(int x, int y)
 {
-    const int x0 = penX_, y0 = penY_;
-    penX_ = x;
-    penY_ = y;
+    PolylineTo(&x, &y, 1);
+}
+
+inline void TBitmap::PolylineTo(const int* xs, const int* ys, int count)
+{
+    const ShortLineTarget target = ShortLines();
     const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
-    if (static_cast<unsigned>(x0) < width && static_cast<unsigned>(x) < width &&
-        static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height &&
-        wordsPerRow_ == 1) {
-        const int dx = x - x0, dy = y - y0;  // both ends inside: no overflow
-        if (static_cast<unsigned>(dx + kShortLine) <= 2 * kShortLine &&
-            static_cast<unsigned>(dy + kShortLine) <= 2 * kShortLine) {
-            DrawShortLine(x0, y0, x, y);
-            return;
-        }
+    const bool shortLines = wordsPerRow_ == 1;
+    int x0 = penX_, y0 = penY_;
+    for (int i = 0; i < count; ++i) {
+        const int x = xs[i], y = ys[i];
+        if (static_cast<unsigned>(x0) < width && static_cast<unsigned>(x) < width &&
+            static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height &&
+            shortLines && static_cast<unsigned>(x - x0 + kShortLine) <= 2 * kShortLine &&
+            static_cast<unsigned>(y - y0 + kShortLine) <= 2 * kShortLine)
+            DrawShortLine(target, x0, y0, x, y);  // both ends inside: no overflow above
+        else
+            DrawLine(x0, y0, x, y);
+        x0 = x;
+        y0 = y;
     }
-    DrawLine(x0, y0, x, y);
+    penX_ = x0;
+    penY_ = y0;
 }
 
 // Most of a trace: a line no longer than kShortLine with both ends inside
 // the bitmap. The same rule as DrawInsideLine, with less to work out; its
 // pixels lie in the box of its ends, at most two pieces across.
-inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
+inline void TBitmap::DrawShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1)
 {
     // Worked out without branches: the directions of a trace's lines are
     // as good as random, and every wrong guess of the processor costs more
@@ -205,15 +225,15 @@ inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
     const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
     const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
     const std::ptrdiff_t xStep = signX | 1;
-    const std::ptrdiff_t yStep = (signY | 1) * std::ptrdiff_t{stride_};
+    const std::ptrdiff_t yStep = (signY | 1) * target.stride;
     const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
     const int n = ady ^ ((adx ^ ady) & xMajor);
     const auto m = static_cast<std::uint64_t>(adx + ady - n);
     const std::ptrdiff_t majorStep = yStep ^ ((xStep ^ yStep) & std::ptrdiff_t{xMajor});
     const std::ptrdiff_t minorStep = xStep + yStep - majorStep;
     const std::uint64_t reciprocal = raster_detail::kReciprocals[static_cast<std::size_t>(n)];
-    const TColor color = PenColor;
-    std::uint32_t* pixel = bits_ + static_cast<std::ptrdiff_t>(y0) * stride_ + x0;
+    const TColor color = target.color;
+    std::uint32_t* pixel = target.bits + y0 * target.stride + x0;
     std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
     for (int k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
         const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);
@@ -222,7 +242,7 @@ inline void TBitmap::DrawShortLine(int x0, int y0, int x1, int y1)
     const std::uint64_t bits = std::uint64_t{1} << (x0 >> kPieceWidthShift) |
                                std::uint64_t{1} << (x1 >> kPieceWidthShift);
     // At most 17 rows: the pieces of its two ends and of the row halfway.
-    drawn_[static_cast<std::size_t>(y0 >> kPieceHeightShift)] |= bits;
-    drawn_[static_cast<std::size_t>(y1 >> kPieceHeightShift)] |= bits;
-    drawn_[static_cast<std::size_t>(((y0 + y1) >> 1) >> kPieceHeightShift)] |= bits;
+    target.drawn[y0 >> kPieceHeightShift] |= bits;
+    target.drawn[y1 >> kPieceHeightShift] |= bits;
+    target.drawn[((y0 + y1) >> 1) >> kPieceHeightShift] |= bits;
 }

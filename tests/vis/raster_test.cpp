@@ -347,6 +347,24 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
             int x1 = x0 + pick(-20, 20), y1 = y0 + pick(-20, 20);
             if (kind == 0) x1 = pick(-width, 2 * width), y1 = pick(-height, 2 * height);
             if (kind == 1) x1 = pick(0, 1) ? 3000000 : -3000, y1 = pick(-5000, 5000);
+            if (kind == 5) {
+                // A trace: the bitmap draws it as one polyline, the fresh
+                // one line by line.
+                int xs[6], ys[6];
+                for (int p = 0; p < 6; ++p) {
+                    xs[p] = x1 + pick(-20, 20);
+                    ys[p] = y1 + pick(-20, 20);
+                }
+                bitmap.PenColor = fresh.PenColor = color;
+                bitmap.MoveTo(x0, y0);
+                fresh.MoveTo(x0, y0);
+                bitmap.PolylineTo(xs, ys, 6);
+                for (int p = 0; p < 6; ++p)
+                    fresh.LineTo(xs[p], ys[p]);
+                ASSERT_EQ(bitmap.PenX(), fresh.PenX());
+                ASSERT_EQ(bitmap.PenY(), fresh.PenY());
+                continue;
+            }
             for (TBitmap* b : {&bitmap, &fresh}) {
                 b->PenColor = color;
                 b->BrushColor = color ^ 0x00FF00u;
