@@ -49,17 +49,13 @@ enum class Loudness { Music, Extreme };
 // A paint box's pixels: kept in the screen's order, with rows starting on
 // cache lines, as the main window's are.
 struct ScreenBox {
-    std::vector<std::uint32_t> pixels;
+    TAlignedPixels pixels;
     TDrawSurface surface;
-    ScreenBox(int width, int height)
-        : pixels(static_cast<std::size_t>((width + 15) / 16 * 16) * static_cast<std::size_t>(height) +
-                     15,
-                 0xFF000000u)
+    ScreenBox(int width, int height) : pixels(width, height, 0xFF000000u)
     {
-        const auto misalignment = reinterpret_cast<std::uintptr_t>(pixels.data()) % 64;
-        surface.Bits = pixels.data() + (misalignment == 0 ? 0 : (64 - misalignment) / 4);
+        surface.Bits = pixels.Bits();
         surface.Width = width;
-        surface.Stride = (width + 15) / 16 * 16;
+        surface.Stride = pixels.Stride();
         surface.Height = height;
         surface.ScreenOrder = true;
     }

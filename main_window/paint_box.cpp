@@ -4,44 +4,21 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWindow>
-#include <cstdint>
 #include <cstring>
-
-namespace {
-
-// Rows a whole number of cache lines long (sixteen pixels), each starting
-// on one, as the visualisers' bitmaps keep theirs: copies of whole pieces
-// then never straddle two lines.
-int StrideFor(int width)
-{
-    return (width + 15) / 16 * 16;
-}
-
-std::uint32_t* Aligned(std::vector<std::uint32_t>& pixels)
-{
-    const auto misalignment = reinterpret_cast<std::uintptr_t>(pixels.data()) % 64;
-    return pixels.data() + (misalignment == 0 ? 0 : (64 - misalignment) / 4);
-}
-
-}  // namespace
 
 PaintBox::PaintBox(int width, int height, QWidget* parent)
     : QWidget(parent),
-      pixels_(static_cast<std::size_t>(StrideFor(width)) * static_cast<std::size_t>(height) + 15,
-              0xFF000000u),
-      image_(reinterpret_cast<uchar*>(Aligned(pixels_)), width, height, StrideFor(width) * 4,
+      pixels_(width, height, 0xFF000000u),
+      image_(reinterpret_cast<uchar*>(pixels_.Bits()), width, height, pixels_.Stride() * 4,
              QImage::Format_RGB32)
 {
-    surface_.Bits = Aligned(pixels_);
+    surface_.Bits = pixels_.Bits();
     surface_.Width = width;
     surface_.Height = height;
-    surface_.Stride = StrideFor(width);
+    surface_.Stride = pixels_.Stride();
     surface_.ScreenOrder = true;
     surface_.Changed = [](void* self, int x, int y, int w, int h) {
-        auto* box = static_cast<PaintBox*>(self);
-        const QRect rect(x, y, w, h);
-        box->changes_.push_back(rect);
-        box->changed_ |= rect;
+        static_cast<PaintBox*>(self)->changes_.emplace_back(x, y, w, h);
     };
     changes_.reserve(512);  // more than the pieces of a picture's worth of runs
     surface_.User = this;
@@ -55,7 +32,7 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
     QWidget* top = (*boxes.begin())->window();
     QRegion region;
     for (PaintBox* box : boxes)
-        if (!box->changed_.isEmpty()) region += box->changed_.translated(box->mapTo(top, QPoint()));
+        region += box->ChangedBounds().translated(box->mapTo(top, QPoint()));
     if (region.isEmpty()) return;
 
     QBackingStore* store = top->backingStore();
@@ -84,7 +61,8 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
                 const QRect part = change & box->image_.rect();
                 if (part.isEmpty()) continue;
                 if (!plain) {
-                    if (painter.isActive()) painter.drawImage(part.topLeft() + offset, box->image_, part);
+                    if (painter.isActive())
+                        painter.drawImage(part.topLeft() + offset, box->image_, part);
                     continue;
                 }
                 const QRect room = part.translated(offset) & target->rect();
@@ -95,7 +73,6 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
                                 static_cast<std::size_t>(room.width()) * 4);
             }
             box->changes_.clear();
-            box->changed_ = QRect();
         }
         if (painter.isActive()) painter.end();
         store->endPaint();
@@ -103,10 +80,17 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
         return;
     }
     for (PaintBox* box : boxes) {
-        box->update(box->changed_);
+        box->update(box->ChangedBounds());
         box->changes_.clear();
-        box->changed_ = QRect();
     }
+}
+
+QRect PaintBox::ChangedBounds() const
+{
+    QRect bounds;
+    for (const QRect& change : changes_)
+        bounds |= change;
+    return bounds;
 }
 
 void PaintBox::paintEvent(QPaintEvent* event)

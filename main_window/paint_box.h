@@ -31,14 +31,15 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect ChangedBounds() const;  // the box around changes_
+
     // Kept in the screen's order (0xFFRRGGBB): the block copies convert the
     // colours as they land, and the toolkit draws them without converting
     // them again, a hundred times a second.
-    std::vector<std::uint32_t> pixels_;
+    TAlignedPixels pixels_;
     TDrawSurface surface_;
     QImage image_;  // a view on pixels_
     // What the block copies changed that is not yet on the screen: the
-    // boxes they told of, and the box around them all.
+    // boxes they told of.
     std::vector<QRect> changes_;
-    QRect changed_;
 };

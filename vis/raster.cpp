@@ -38,7 +38,8 @@ struct LineStepper {
 
 std::uint64_t Reciprocal(std::uint64_t n)
 {
-    return n < raster_detail::kTabledLengths ? raster_detail::kReciprocals[n] : (std::uint64_t{1} << 40) / (2 * n) + 1;
+    return n < raster_detail::kTabledLengths ? raster_detail::kReciprocals[n]
+                                             : (std::uint64_t{1} << 40) / (2 * n) + 1;
 }
 
 // The steps k in [0, n) for which start + sign * k lies in [0, limit).
@@ -85,26 +86,30 @@ std::uint64_t NextStamp()
 
 }  // namespace
 
+TAlignedPixels::TAlignedPixels(int width, int height, std::uint32_t fill)
+    : stride_((std::max(width, 0) + 15) / 16 * 16),
+      storage_(
+          static_cast<std::size_t>(stride_) * static_cast<std::size_t>(std::max(height, 0)) + 15,
+          fill)
+{
+    const auto misalignment = reinterpret_cast<std::uintptr_t>(storage_.data()) % 64;
+    bits_ = storage_.data() + (misalignment == 0 ? 0 : (64 - misalignment) / 4);
+}
+
 TBitmap::TBitmap(int width, int height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
-      stride_((width_ + kRowAlign - 1) / kRowAlign * kRowAlign),
-      pixels_(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_) + kRowAlign - 1,
-              0),
+      pixels_(width_, height_, 0),
       piecesAcross_((width_ + (1 << kPieceWidthShift) - 1) >> kPieceWidthShift),
       piecesDown_((height_ + (1 << kPieceHeightShift) - 1) >> kPieceHeightShift),
       wordsPerRow_((piecesAcross_ + 63) / 64),
       drawn_(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(piecesDown_), 0),
       copyDue_(drawn_.size(), 0)
 {
-    // Rows start on a 64-byte boundary, so that a piece's row is one cache
-    // line and the copies and clears of whole pieces never straddle two.
-    const auto misalignment = reinterpret_cast<std::uintptr_t>(pixels_.data()) % 64;
-    bits_ = pixels_.data() + (misalignment == 0 ? 0 : (64 - misalignment) / 4);
-    surface_.Bits = bits_;
+    surface_.Bits = pixels_.Bits();
     surface_.Width = width_;
     surface_.Height = height_;
-    surface_.Stride = stride_;
+    surface_.Stride = pixels_.Stride();
     surface_.Bitmap = this;
 }
 
@@ -152,7 +157,7 @@ inline void TBitmap::Mark(int left, int top, int right, int bottom)
 }
 
 inline void TBitmap::MarkClipped(std::int64_t left, std::int64_t top, std::int64_t right,
-                          std::int64_t bottom)
+                                 std::int64_t bottom)
 {
     left = std::max<std::int64_t>(left, 0);
     top = std::max<std::int64_t>(top, 0);
@@ -185,8 +190,8 @@ void TBitmap::MarkLine(int x0, int y0, int x1, int y1, int firstStep, int lastSt
     const int minorSign = (xMajor ? dy : dx) < 0 ? -1 : 1;
     const int major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
     auto minorAt = [&](int k) {
-        const std::uint64_t numerator = 2 * static_cast<std::uint64_t>(k) * m +
-                                        static_cast<std::uint64_t>(n);
+        const std::uint64_t numerator =
+            2 * static_cast<std::uint64_t>(k) * m + static_cast<std::uint64_t>(n);
         return minor0 + minorSign * static_cast<int>((numerator * reciprocal) >> 40);
     };
     for (int first = firstStep; first <= lastStep; first += kRun) {
@@ -200,12 +205,30 @@ void TBitmap::MarkLine(int x0, int y0, int x1, int y1, int firstStep, int lastSt
     }
 }
 
+template <typename Take, typename Action>
+void TBitmap::ForEachPieceRun(Take take, Action action)
+{
+    for (int row = 0; row < piecesDown_; ++row) {
+        const int top = row << kPieceHeightShift;
+        const int bottom = std::min(top + (1 << kPieceHeightShift), height_);
+        for (int word = 0; word < wordsPerRow_; ++word) {
+            ForEachRun(
+                take(static_cast<std::size_t>(row * wordsPerRow_ + word)), [&](int first, int end) {
+                    const int left = (word * 64 + first) << kPieceWidthShift;
+                    const int right = std::min((word * 64 + end) << kPieceWidthShift, width_);
+                    action(left, right, top, bottom);
+                });
+        }
+    }
+}
+
 // The whole bitmap in one colour. Cleared with the same colour as last
 // time, only the pieces drawn on since are filled.
 void TBitmap::Clear(TColor color)
 {
     if (color != fill_) {
-        Fill(bits_, static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_), color);
+        Fill(pixels_.Bits(),
+             static_cast<std::size_t>(pixels_.Stride()) * static_cast<std::size_t>(height_), color);
         fill_ = color;
         std::fill(drawn_.begin(), drawn_.end(), 0);
         for (int row = 0; row < piecesDown_; ++row)
@@ -214,23 +237,18 @@ void TBitmap::Clear(TColor color)
                     BitRange(0, std::min(63, piecesAcross_ - 1 - word * 64));
         return;
     }
-    for (int row = 0; row < piecesDown_; ++row) {
-        const int top = row << kPieceHeightShift;
-        const int bottom = std::min(top + (1 << kPieceHeightShift), height_);
-        for (int word = 0; word < wordsPerRow_; ++word) {
-            const auto at = static_cast<std::size_t>(row * wordsPerRow_ + word);
+    ForEachPieceRun(
+        [&](std::size_t at) {
             const std::uint64_t drawn = drawn_[at];
             drawn_[at] = 0;
             copyDue_[at] |= drawn;
-            ForEachRun(drawn, [&](int first, int end) {
-                const int left = (word * 64 + first) << kPieceWidthShift;
-                const int right = std::min((word * 64 + end) << kPieceWidthShift, width_);
-                for (int y = top; y < bottom; ++y)
-                    Fill(bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + left,
-                         static_cast<std::size_t>(right - left), color);
-            });
-        }
-    }
+            return drawn;
+        },
+        [&](int left, int right, int top, int bottom) {
+            for (int y = top; y < bottom; ++y)
+                Fill(pixels_.Bits() + static_cast<std::ptrdiff_t>(y) * pixels_.Stride() + left,
+                     static_cast<std::size_t>(right - left), color);
+        });
 }
 
 void TBitmap::MoveTo(int x, int y)
@@ -338,7 +356,7 @@ void TBitmap::DrawLine(int x0, int y0, int x1, int y1)
         const std::int64_t minor = minor0 + minorSign * static_cast<std::int64_t>(line.Offset());
         const std::int64_t x = xMajor ? major : minor;
         const std::int64_t y = xMajor ? minor : major;
-        bits_[static_cast<std::size_t>(y * stride_ + x)] = color;
+        pixels_.Bits()[static_cast<std::size_t>(y * pixels_.Stride() + x)] = color;
     }
 }
 
@@ -353,13 +371,14 @@ void TBitmap::DrawInsideLine(int x0, int y0, int x1, int y1)
     const int dx = x1 - x0, dy = y1 - y0;
     const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
     const std::ptrdiff_t xStep = dx < 0 ? -1 : 1;
-    const std::ptrdiff_t yStep = dy < 0 ? -std::ptrdiff_t{stride_} : std::ptrdiff_t{stride_};
+    const std::ptrdiff_t yStep =
+        dy < 0 ? -std::ptrdiff_t{pixels_.Stride()} : std::ptrdiff_t{pixels_.Stride()};
     const bool xMajor = adx >= ady;
     const std::uint64_t n = static_cast<std::uint64_t>(xMajor ? adx : ady);
     const std::uint64_t m = static_cast<std::uint64_t>(xMajor ? ady : adx);
     const std::ptrdiff_t majorStep = xMajor ? xStep : yStep;
     const std::ptrdiff_t minorStep = xMajor ? yStep : xStep;
-    std::uint32_t* start = bits_ + static_cast<std::ptrdiff_t>(y0) * stride_ + x0;
+    std::uint32_t* start = pixels_.Bits() + static_cast<std::ptrdiff_t>(y0) * pixels_.Stride() + x0;
     const TColor color = PenColor;
     if (n == 0) return;
 
@@ -412,14 +431,16 @@ void TBitmap::DrawNearLine(int x0, int y0, int x1, int y1)
                       first, last))
         return;
     MarkLine(x0, y0, x1, y1, static_cast<int>(first), static_cast<int>(last));
-    std::uint64_t numerator = static_cast<std::uint64_t>(2 * first) * m +
-                              static_cast<std::uint64_t>(n);  // 2km + n
+    std::uint64_t numerator =
+        static_cast<std::uint64_t>(2 * first) * m + static_cast<std::uint64_t>(n);  // 2km + n
     int major = major0 + majorSign * static_cast<int>(first);
     for (int k = static_cast<int>(first); k <= last; ++k, numerator += 2 * m, major += majorSign) {
         const int minor = minor0 + minorSign * static_cast<int>((numerator * reciprocal) >> 40);
         const int x = xMajor ? major : minor, y = xMajor ? minor : major;
         if (static_cast<unsigned>(x) < width && static_cast<unsigned>(y) < height)
-            bits_[static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_) + static_cast<unsigned>(x)] = color;
+            pixels_
+                .Bits()[static_cast<std::size_t>(y) * static_cast<std::size_t>(pixels_.Stride()) +
+                        static_cast<unsigned>(x)] = color;
     }
 }
 
@@ -444,25 +465,26 @@ void TBitmap::Rectangle(int left, int top, int right, int bottom)
     Mark(x0, y0, x1 - 1, y1 - 1);
     if (pen == brush && x0 == 0 && x1 == width_) {
         // Whole rows are one run of pixels.
-        Fill(bits_ + static_cast<std::ptrdiff_t>(y0) * stride_,
-             static_cast<std::size_t>(y1 - y0) * static_cast<std::size_t>(stride_), pen);
+        Fill(pixels_.Bits() + static_cast<std::ptrdiff_t>(y0) * pixels_.Stride(),
+             static_cast<std::size_t>(y1 - y0) * static_cast<std::size_t>(pixels_.Stride()), pen);
         return;
     }
     if (pen == brush && x1 - x0 <= 4) {
         // A narrow bar (the spectrum draws 86 of them a frame): plain stores.
-        std::uint32_t* column = bits_ + static_cast<std::ptrdiff_t>(y0) * stride_ + x0;
+        std::uint32_t* column =
+            pixels_.Bits() + static_cast<std::ptrdiff_t>(y0) * pixels_.Stride() + x0;
         const int rows = y1 - y0;
         switch (x1 - x0) {
             case 1:
-                for (int y = 0; y < rows; ++y, column += stride_)
+                for (int y = 0; y < rows; ++y, column += pixels_.Stride())
                     column[0] = pen;
                 break;
             case 2:
-                for (int y = 0; y < rows; ++y, column += stride_)
+                for (int y = 0; y < rows; ++y, column += pixels_.Stride())
                     column[0] = column[1] = pen;
                 break;
             default:
-                for (int y = 0; y < rows; ++y, column += stride_)
+                for (int y = 0; y < rows; ++y, column += pixels_.Stride())
                     for (int x = 0; x < x1 - x0; ++x)
                         column[x] = pen;
                 break;
@@ -470,7 +492,7 @@ void TBitmap::Rectangle(int left, int top, int right, int bottom)
         return;
     }
     for (int y = y0; y < y1; ++y) {
-        std::uint32_t* row = bits_ + static_cast<std::ptrdiff_t>(y) * stride_;
+        std::uint32_t* row = pixels_.Bits() + static_cast<std::ptrdiff_t>(y) * pixels_.Stride();
         const bool edgeRow = y == top || y == lastRow;
         std::fill(row + x0, row + x1, edgeRow ? pen : brush);
         if (edgeRow || pen == brush) continue;
@@ -483,16 +505,22 @@ void TBitmap::SetPixel(int x, int y, TColor color)
 {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
     Mark(x, y, x, y);
-    bits_[static_cast<std::size_t>(y) * stride_ + x] = color;
+    pixels_.Bits()[static_cast<std::size_t>(y) * pixels_.Stride() + x] = color;
 }
 
 TColor TBitmap::GetPixel(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
-    return bits_[static_cast<std::size_t>(y) * stride_ + x];
+    return pixels_.Bits()[static_cast<std::size_t>(y) * pixels_.Stride() + x];
 }
 
 namespace {
+
+// One pixel in the other order: red and blue change places.
+inline std::uint32_t SwappedRedBlue(std::uint32_t colour, std::uint32_t alpha)
+{
+    return alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+}
 
 // A block of rows between the two pixel orders; true when a pixel of it
 // changed. The rows of two surfaces never overlap, which lets the compiler
@@ -504,9 +532,7 @@ bool SwapRedBlueEach(std::uint32_t* __restrict to, std::ptrdiff_t toStride,
     std::uint32_t differences = 0;
     for (std::int64_t row = 0; row < rows; ++row, to += toStride, from += fromStride) {
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t colour = from[i];
-            const std::uint32_t converted =
-                alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+            const std::uint32_t converted = SwappedRedBlue(from[i], alpha);
             differences |= to[i] ^ converted;
             to[i] = converted;
         }
@@ -520,12 +546,9 @@ bool SwapRedBlueEach(std::uint32_t* __restrict to, std::ptrdiff_t toStride,
 using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
 using Words32 = std::uint32_t __attribute__((vector_size(32)));
 
-__attribute__((target("avx2"))) bool SwapRedBlueShuffled(std::uint32_t* __restrict to,
-                                                         std::ptrdiff_t toStride,
-                                                         const std::uint32_t* __restrict from,
-                                                         std::ptrdiff_t fromStride,
-                                                         std::size_t count, std::int64_t rows,
-                                                         std::uint32_t alpha)
+__attribute__((target("avx2"))) bool SwapRedBlueShuffled(
+    std::uint32_t* __restrict to, std::ptrdiff_t toStride, const std::uint32_t* __restrict from,
+    std::ptrdiff_t fromStride, std::size_t count, std::int64_t rows, std::uint32_t alpha)
 {
     constexpr Bytes32 kOrder = {2,  1,  0,  3,  6,  5,  4,  7,  10, 9,  8,  11, 14, 13, 12, 15,
                                 18, 17, 16, 19, 22, 21, 20, 23, 26, 25, 24, 27, 30, 29, 28, 31};
@@ -560,9 +583,7 @@ __attribute__((target("avx2"))) bool SwapRedBlueShuffled(std::uint32_t* __restri
         for (; i + 8 <= count; i += 8)
             convert(i);
         for (; i < count; ++i) {
-            const std::uint32_t colour = from[i];
-            const std::uint32_t converted =
-                alpha | (colour & 0xFFu) << 16 | (colour & 0xFF00u) | (colour >> 16 & 0xFFu);
+            const std::uint32_t converted = SwappedRedBlue(from[i], alpha);
             rest |= to[i] ^ converted;
             to[i] = converted;
         }
@@ -591,35 +612,32 @@ bool TBitmap::CopyDuePieces(HDC dest, int x, int y)
     const bool convert = dest->ScreenOrder != surface_.ScreenOrder;
     const std::uint32_t alpha = dest->ScreenOrder ? 0xFF000000u : 0;
     bool changed = false;
-    for (int row = 0; row < piecesDown_; ++row) {
-        const int top = row << kPieceHeightShift;
-        const int bottom = std::min(top + (1 << kPieceHeightShift), height_);
-        for (int word = 0; word < wordsPerRow_; ++word) {
-            const auto at = static_cast<std::size_t>(row * wordsPerRow_ + word);
+    ForEachPieceRun(
+        [&](std::size_t at) {
             // Drawn on since the last clear, or cleared since the last copy.
             const std::uint64_t due = copyDue_[at] | drawn_[at];
             copyDue_[at] = 0;
-            ForEachRun(due, [&](int first, int end) {
-                const int left = (word * 64 + first) << kPieceWidthShift;
-                const int right = std::min((word * 64 + end) << kPieceWidthShift, width_);
-                const auto count = static_cast<std::size_t>(right - left);
-                std::uint32_t* to =
-                    dest->Bits + static_cast<std::ptrdiff_t>(y + top) * dest->Stride + x + left;
-                const std::uint32_t* from =
-                    bits_ + static_cast<std::ptrdiff_t>(top) * stride_ + left;
-                if (convert) {
-                    if (!SwapRedBlue(to, dest->Stride, from, stride_, count, bottom - top, alpha))
-                        return;
-                } else {
-                    for (int line = top; line < bottom; ++line, to += dest->Stride, from += stride_)
-                        std::memmove(to, from, count * sizeof(std::uint32_t));
-                }
-                changed = true;
-                if (dest->Changed != nullptr)
-                    dest->Changed(dest->User, x + left, y + top, right - left, bottom - top);
-            });
-        }
-    }
+            return due;
+        },
+        [&](int left, int right, int top, int bottom) {
+            const auto count = static_cast<std::size_t>(right - left);
+            std::uint32_t* to =
+                dest->Bits + static_cast<std::ptrdiff_t>(y + top) * dest->Stride + x + left;
+            const std::uint32_t* from =
+                pixels_.Bits() + static_cast<std::ptrdiff_t>(top) * pixels_.Stride() + left;
+            if (convert) {
+                if (!SwapRedBlue(to, dest->Stride, from, pixels_.Stride(), count, bottom - top,
+                                 alpha))
+                    return;
+            } else {
+                for (int line = top; line < bottom;
+                     ++line, to += dest->Stride, from += pixels_.Stride())
+                    std::memmove(to, from, count * sizeof(std::uint32_t));
+            }
+            changed = true;
+            if (dest->Changed != nullptr)
+                dest->Changed(dest->User, x + left, y + top, right - left, bottom - top);
+        });
     return changed;
 }
 
@@ -672,8 +690,7 @@ bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
         changed = SwapRedBlue(dest->Bits + dy * dest->Stride + dx, dest->Stride,
                               source->Bits + sy * source->Stride + sx, source->Stride,
                               static_cast<std::size_t>(w), h, alpha);
-    } else if (w == dest->Width && w == source->Width && dest->Stride == w &&
-               source->Stride == w) {
+    } else if (w == dest->Width && w == source->Width && dest->Stride == w && source->Stride == w) {
         // Whole rows of both: one block.
         std::memmove(dest->Bits + dy * w, source->Bits + sy * w,
                      static_cast<std::size_t>(w * h) * sizeof(std::uint32_t));
@@ -691,8 +708,12 @@ bool BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
                            static_cast<int>(dy + h - 1));
     if (whole) {
         std::fill(bitmap->copyDue_.begin(), bitmap->copyDue_.end(), 0);
-        bitmap->lastCopy_ = {dest,         dest->Bits,        dest->Stride,
-                             static_cast<int>(dx), static_cast<int>(dy), dest->ScreenOrder,
+        bitmap->lastCopy_ = {dest,
+                             dest->Bits,
+                             dest->Stride,
+                             static_cast<int>(dx),
+                             static_cast<int>(dy),
+                             dest->ScreenOrder,
                              dest->Stamp};
     }
     if (changed && dest->Changed != nullptr)

@@ -50,6 +50,25 @@ inline constexpr auto kReciprocals = [] {
 
 class TBitmap;
 
+// Pixels whose rows start on a cache line and are a whole number of cache
+// lines long, so that copies and clears of whole pieces of a picture never
+// straddle two lines. Bitmaps keep theirs so, and so do the surfaces a window
+// shows them on.
+class TAlignedPixels {
+public:
+    TAlignedPixels(int width, int height, std::uint32_t fill);
+    TAlignedPixels(const TAlignedPixels&) = delete;
+    TAlignedPixels& operator=(const TAlignedPixels&) = delete;
+
+    std::uint32_t* Bits() const { return bits_; }
+    int Stride() const { return stride_; }  // pixels from one row to the next
+
+private:
+    int stride_;
+    std::vector<std::uint32_t> storage_;
+    std::uint32_t* bits_;  // the first pixel, on a cache line's start
+};
+
 // Anything with pixels that a block copy can land on. The owner of the
 // pixels fills in the fields; Changed, when set, is called after a block copy
 // has landed (a window uses it to show the new picture), once for each box of
@@ -120,8 +139,8 @@ public:
     static constexpr TColor CLR_INVALID = 0xFFFFFFFF;
     TColor GetPixel(int x, int y) const;
     // The pixels, row by row, Stride() pixels apart.
-    const std::uint32_t* Bits() const { return bits_; }
-    int Stride() const { return stride_; }
+    const std::uint32_t* Bits() const { return pixels_.Bits(); }
+    int Stride() const { return pixels_.Stride(); }
 
 private:
     friend bool BitBlt(HDC, int, int, int, int, HDC, int, int, DWORD);
@@ -136,7 +155,10 @@ private:
         TColor color;
         std::uint64_t* drawn;
     };
-    ShortLineTarget ShortLines() { return {bits_, stride_, PenColor, drawn_.data()}; }
+    ShortLineTarget ShortLines()
+    {
+        return {pixels_.Bits(), pixels_.Stride(), PenColor, drawn_.data()};
+    }
     static void DrawShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1);
     void DrawInsideLine(int x0, int y0, int x1, int y1);
     void DrawNearLine(int x0, int y0, int x1, int y1);
@@ -156,15 +178,16 @@ private:
     void MarkClipped(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom);
     // Steps firstStep to lastStep of the line (all of them by default).
     void MarkLine(int x0, int y0, int x1, int y1, int firstStep = 0, int lastStep = -1);
+    // action(left, right, top, bottom) for each run of pieces, along each row
+    // of them, whose bits take(index of a word of them) gives.
+    template <typename Take, typename Action>
+    void ForEachPieceRun(Take take, Action action);
     void Clear(TColor color);
     bool CopyDuePieces(HDC dest, int x, int y);
 
-    static constexpr int kRowAlign = 16;  // pixels: one cache line
     int width_;
     int height_;
-    int stride_;  // pixels from one row to the next, a whole number of cache lines
-    std::vector<std::uint32_t> pixels_;
-    std::uint32_t* bits_;  // the first pixel, on a cache line's start
+    TAlignedPixels pixels_;
     TDrawSurface surface_;
     int penX_ = 0;
     int penY_ = 0;
@@ -200,8 +223,8 @@ inline void TBitmap::PolylineTo(const int* xs, const int* ys, int count)
     for (int i = 0; i < count; ++i) {
         const int x = xs[i], y = ys[i];
         if (static_cast<unsigned>(x0) < width && static_cast<unsigned>(x) < width &&
-            static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height &&
-            shortLines && static_cast<unsigned>(x - x0 + kShortLine) <= 2 * kShortLine &&
+            static_cast<unsigned>(y0) < height && static_cast<unsigned>(y) < height && shortLines &&
+            static_cast<unsigned>(x - x0 + kShortLine) <= 2 * kShortLine &&
             static_cast<unsigned>(y - y0 + kShortLine) <= 2 * kShortLine)
             DrawShortLine(target, x0, y0, x, y);  // both ends inside: no overflow above
         else
@@ -239,8 +262,8 @@ inline void TBitmap::DrawShortLine(const ShortLineTarget& target, int x0, int y0
         const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);
         pixel[offset * minorStep] = color;
     }
-    const std::uint64_t bits = std::uint64_t{1} << (x0 >> kPieceWidthShift) |
-                               std::uint64_t{1} << (x1 >> kPieceWidthShift);
+    const std::uint64_t bits =
+        std::uint64_t{1} << (x0 >> kPieceWidthShift) | std::uint64_t{1} << (x1 >> kPieceWidthShift);
     // At most 17 rows: the pieces of its two ends and of the row halfway.
     target.drawn[y0 >> kPieceHeightShift] |= bits;
     target.drawn[y1 >> kPieceHeightShift] |= bits;

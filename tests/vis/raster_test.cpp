@@ -298,7 +298,9 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
 {
     SCOPED_TRACE(testing::Message() << width << " x " << height);
     std::mt19937 random(seed);
-    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
 
     TBitmap pattern(37, 21);
     for (int y = 0; y < 21; ++y)
@@ -422,9 +424,12 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
                 const auto at = static_cast<std::size_t>(y * stride + x);
                 if (screen[at] == before[at]) continue;
                 changedAny = true;
-                ASSERT_TRUE(std::any_of(calls.boxes.begin(), calls.boxes.end(), [&](auto& b) {
-                    return x >= b[0] && x < b[0] + b[2] && y >= b[1] && y < b[1] + b[3];
-                })) << x << "," << y << " outside every box told";
+                ASSERT_TRUE(std::any_of(calls.boxes.begin(), calls.boxes.end(),
+                                        [&](auto& b) {
+                                            return x >= b[0] && x < b[0] + b[2] && y >= b[1] &&
+                                                   y < b[1] + b[3];
+                                        }))
+                    << x << "," << y << " outside every box told";
             }
         // Told only when something changed (and then of at least one box).
         EXPECT_EQ(calls.count > callsBefore, changedAny);
@@ -434,8 +439,8 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
 TEST(RasterPieces, FramesMatchFreshBitmapsAndTheirCopies)
 {
     CheckFramesAgainstFreshBitmaps(150, 45, 11);
-    CheckFramesAgainstFreshBitmaps(16, 8, 12);      // one piece
-    CheckFramesAgainstFreshBitmaps(1100, 19, 13);   // more than 64 pieces across
+    CheckFramesAgainstFreshBitmaps(16, 8, 12);     // one piece
+    CheckFramesAgainstFreshBitmaps(1100, 19, 13);  // more than 64 pieces across
 }
 
 }  // namespace

@@ -203,7 +203,8 @@ TEST_F(Spectrum, QuietBandsSettleExactlyAsTheirLogarithmSays)
                 levels[static_cast<std::size_t>(band)] = mixes[frame % 2][(band + frame) % 6];
             drawn.RenderFrame(screen.Handle(), levels, 1, -1);
             for (int band = 0; band < 128; ++band) {
-                std::int64_t h = TSpectrum::BandHeight(band, levels[static_cast<std::size_t>(band)]);
+                std::int64_t h =
+                    TSpectrum::BandHeight(band, levels[static_cast<std::size_t>(band)]);
                 if (h > settings.maxBar) h = settings.maxBar;
                 peaks[band] = settle(peaks[band], h, settings.peakStep);
                 bars[band] = settle(bars[band], h, settings.barStep);
