@@ -4,7 +4,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWindow>
-#include <cstring>
 
 PaintBox::PaintBox(int width, int height, QWidget* parent)
     : QWidget(parent),
@@ -26,15 +25,19 @@ PaintBox::PaintBox(int width, int height, QWidget* parent)
     resize(width, height);
 }
 
-void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
+void PaintBox::Aim(std::uint32_t* bits, int stride)
+{
+    if (surface_.Bits == bits && surface_.Stride == stride) return;
+    surface_.Bits = bits;
+    surface_.Stride = stride;
+    surface_.Stamp = 0;
+}
+
+void PaintBox::BeginTick(std::initializer_list<PaintBox*> boxes)
 {
     if (boxes.size() == 0) return;
+    if ((*boxes.begin())->store_ != nullptr) ShowChanges(boxes);  // a tick left open
     QWidget* top = (*boxes.begin())->window();
-    QRegion region;
-    for (PaintBox* box : boxes)
-        region += box->ChangedBounds().translated(box->mapTo(top, QPoint()));
-    if (region.isEmpty()) return;
-
     QBackingStore* store = top->backingStore();
     QWindow* window = top->windowHandle();
     bool direct = store != nullptr && window != nullptr && top->isVisible() &&
@@ -42,47 +45,64 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
                   store->size() == top->size();
     for (PaintBox* box : boxes)
         direct = direct && box->isVisible() && box->window() == top;
+    QImage* target = nullptr;
     if (direct) {
+        QRegion region;
+        for (PaintBox* box : boxes)
+            region += QRect(box->mapTo(top, QPoint()), box->size());
         store->beginPaint(region);
         QPaintDevice* device = store->paintDevice();
-        QImage* target = device != nullptr && device->devType() == QInternal::Image
-                             ? static_cast<QImage*>(device)
-                             : nullptr;
-        // The boxes' pixels are opaque 0xFFRRGGBB: valid in any of these.
+        if (device != nullptr && device->devType() == QInternal::Image)
+            target = static_cast<QImage*>(device);
+        // Opaque 0xFFRRGGBB pixels, one to a screen pixel: what the copies
+        // onto a screen-order surface write, valid in each of these formats.
         const bool plain = target != nullptr && target->devicePixelRatio() == 1 &&
                            (target->format() == QImage::Format_RGB32 ||
                             target->format() == QImage::Format_ARGB32 ||
-                            target->format() == QImage::Format_ARGB32_Premultiplied);
-        QPainter painter;
-        if (!plain && device != nullptr) painter.begin(device);
-        for (PaintBox* box : boxes) {
-            const QPoint offset = box->mapTo(top, QPoint());
-            for (const QRect& change : box->changes_) {
-                const QRect part = change & box->image_.rect();
-                if (part.isEmpty()) continue;
-                if (!plain) {
-                    if (painter.isActive())
-                        painter.drawImage(part.topLeft() + offset, box->image_, part);
-                    continue;
-                }
-                const QRect room = part.translated(offset) & target->rect();
-                for (int y = 0; y < room.height(); ++y)
-                    std::memcpy(target->scanLine(room.y() + y) + room.x() * 4,
-                                box->image_.constScanLine(room.y() - offset.y() + y) +
-                                    (room.x() - offset.x()) * 4,
-                                static_cast<std::size_t>(room.width()) * 4);
-            }
-            box->changes_.clear();
+                            target->format() == QImage::Format_ARGB32_Premultiplied) &&
+                           target->rect().contains(region.boundingRect());
+        if (!plain) {
+            store->endPaint();
+            target = nullptr;
         }
-        if (painter.isActive()) painter.end();
-        store->endPaint();
-        store->flush(region, window, QPoint());
-        return;
     }
     for (PaintBox* box : boxes) {
-        box->update(box->ChangedBounds());
-        box->changes_.clear();
+        if (target == nullptr) {
+            box->Aim(box->pixels_.Bits(), box->pixels_.Stride());
+            continue;
+        }
+        const QPoint at = box->mapTo(top, QPoint());
+        auto* const bits = reinterpret_cast<std::uint32_t*>(target->scanLine(at.y())) + at.x();
+        box->Aim(bits, static_cast<int>(target->bytesPerLine() / 4));
+        box->store_ = store;
+        // A backing store with an alpha channel may clear what is to be
+        // painted (that of a translucent window does): then only a whole
+        // copy puts the picture back. The copies leave every pixel opaque,
+        // so a transparent corner tells.
+        if (target->hasAlphaChannel() && bits[0] >> 24 != 0xFF) box->surface_.Stamp = 0;
     }
+}
+
+void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
+{
+    if (boxes.size() == 0) return;
+    QBackingStore* store = (*boxes.begin())->store_;
+    if (store == nullptr) {
+        for (PaintBox* box : boxes) {
+            if (!box->changes_.empty()) box->update(box->ChangedBounds());
+            box->changes_.clear();
+        }
+        return;
+    }
+    QWidget* top = (*boxes.begin())->window();
+    QRegion region;
+    for (PaintBox* box : boxes) {
+        region += box->ChangedBounds().translated(box->mapTo(top, QPoint()));
+        box->changes_.clear();
+        box->store_ = nullptr;
+    }
+    store->endPaint();
+    if (!region.isEmpty()) store->flush(region, top->windowHandle(), QPoint());
 }
 
 QRect PaintBox::ChangedBounds() const
@@ -95,8 +115,21 @@ QRect PaintBox::ChangedBounds() const
 
 void PaintBox::paintEvent(QPaintEvent* event)
 {
-    // What the window system asks for (an exposed part, a first showing).
+    // What the window system asks for (an exposed part, a first showing, a
+    // grab): the last picture, which the last copy put on the surface.
     const QRect box = event->rect();
     QPainter painter(this);
-    painter.drawImage(box, image_, box);
+    if (picture_ != nullptr) {
+        // The bitmap's 0x00BBGGRR words are the bytes R, G, B, unused.
+        const QImage picture(reinterpret_cast<const uchar*>(picture_->Bits()), picture_->Width(),
+                             picture_->Height(), picture_->Stride() * 4, QImage::Format_RGBX8888);
+        const QRect part = box & picture.rect();
+        if (part != box) painter.fillRect(box, Qt::black);
+        painter.drawImage(part.topLeft(), picture, part);
+    } else {
+        painter.drawImage(box, image_, box);
+    }
+    // The pixels under the box are the toolkit's again: the next copy is a
+    // whole one.
+    surface_.Stamp = 0;
 }
