@@ -37,19 +37,28 @@ void PaintBox::BeginTick(std::initializer_list<PaintBox*> boxes)
 {
     if (boxes.size() == 0) return;
     if ((*boxes.begin())->store_ != nullptr) ShowChanges(boxes);  // a tick left open
-    QWidget* top = (*boxes.begin())->window();
+    PaintBox* const first = *boxes.begin();
+    QWidget* top = first->window();
     QBackingStore* store = top->backingStore();
     QWindow* window = top->windowHandle();
     bool direct = store != nullptr && window != nullptr && top->isVisible() &&
-                  window->isExposed() && top->devicePixelRatio() == 1 &&
-                  store->size() == top->size();
-    for (PaintBox* box : boxes)
+                  window->isExposed() && store->size() == top->size();
+    bool moved = false;
+    for (PaintBox* box : boxes) {
         direct = direct && box->isVisible() && box->window() == top;
+        const QRect placed(box->mapTo(top, QPoint()), box->size());
+        moved = moved || placed != box->placed_;
+        box->placed_ = placed;
+    }
     QImage* target = nullptr;
     if (direct) {
-        QRegion region;
-        for (PaintBox* box : boxes)
-            region += QRect(box->mapTo(top, QPoint()), box->size());
+        // The boxes do not move: the region they cover is worked out once.
+        QRegion& region = first->area_;
+        if (moved || region.isEmpty()) {
+            region = QRegion();
+            for (PaintBox* box : boxes)
+                region += box->placed_;
+        }
         store->beginPaint(region);
         QPaintDevice* device = store->paintDevice();
         if (device != nullptr && device->devType() == QInternal::Image)
@@ -71,7 +80,7 @@ void PaintBox::BeginTick(std::initializer_list<PaintBox*> boxes)
             box->Aim(box->pixels_.Bits(), box->pixels_.Stride());
             continue;
         }
-        const QPoint at = box->mapTo(top, QPoint());
+        const QPoint at = box->placed_.topLeft();
         auto* const bits = reinterpret_cast<std::uint32_t*>(target->scanLine(at.y())) + at.x();
         box->Aim(bits, static_cast<int>(target->bytesPerLine() / 4));
         box->store_ = store;
@@ -97,7 +106,7 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
     QWidget* top = (*boxes.begin())->window();
     QRegion region;
     for (PaintBox* box : boxes) {
-        region += box->ChangedBounds().translated(box->mapTo(top, QPoint()));
+        region += box->ChangedBounds().translated(box->placed_.topLeft());
         box->changes_.clear();
         box->store_ = nullptr;
     }

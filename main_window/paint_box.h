@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <QWidget>
 #include <cstdint>
 #include <initializer_list>
@@ -55,6 +56,8 @@ private:
     const TBitmap* picture_ = nullptr;
     // The backing store the surface points into during a tick, else null.
     QBackingStore* store_ = nullptr;
+    QRect placed_;  // where the box sat in its window at the last tick
+    QRegion area_;  // what the boxes of a tick cover, kept by the first
     // What the block copies changed that is not yet on the screen: the
     // boxes they told of.
     std::vector<QRect> changes_;
