@@ -84,6 +84,37 @@ TEST_F(Spectrum, BandsBeyondEightyFiveFallOutsideTheBox)
         EXPECT_TRUE(lit.count({256, y})) << y;  // cut at the top
 }
 
+// Bands beyond the box light nothing, but their drawing still moves the pen:
+// after a frame it stands where the last band's drawing left it.
+TEST_F(Spectrum, TheLastBandLeavesThePenWhereItsDrawingEnds)
+{
+    levels.fill(0.5f);
+    Draw();
+    // Band 127's peak dash runs from column 382 to 384, on its peak row.
+    EXPECT_EQ(spectrum.BackBuffer.PenX(), 384);
+    EXPECT_EQ(spectrum.BackBuffer.PenY(), 104 - spectrum.PeakHeights[127]);
+
+    // Without peaks a bar is only a rectangle, which leaves the pen alone.
+    spectrum.ShowPeaks = false;
+    spectrum.BackBuffer.MoveTo(7, 9);
+    Draw();
+    EXPECT_EQ(spectrum.BackBuffer.PenX(), 7);
+    EXPECT_EQ(spectrum.BackBuffer.PenY(), 9);
+
+    // Columns: band 127 at column 327, far right of the box, its line ending
+    // at the top of its bar.
+    spectrum.ShowPeaks = true;
+    spectrum.RenderMode = 0;
+    spectrum.RenderFrame(screen.Handle(), levels, 200, -1);
+    EXPECT_EQ(spectrum.BackBuffer.PenX(), 327);
+    EXPECT_EQ(spectrum.BackBuffer.PenY(), 104 - spectrum.BarHeights[127]);
+    // Bands 0 to 56 are in the box, from column 200 on; band 56's column
+    // (164 pixels tall) is lit from the bottom row to the top one.
+    const std::set<Point> lit = LitPixels(screen);
+    for (int y = 0; y < 105; ++y)
+        EXPECT_TRUE(lit.count({256, y})) << y;
+}
+
 TEST_F(Spectrum, ABarCoversItsPeakUntilTheyFallApart)
 {
     levels[0] = 1.0f;
