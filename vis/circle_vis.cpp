@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "scaling.h"
+#include "trace_points.h"
 
 std::unique_ptr<TCircleScope> CircleView;
 
@@ -39,15 +40,6 @@ TCircleScope::TCircleScope(int width, int height)
 {
 }
 
-std::int64_t TCircleScope::Radius(const TWaveBuffer& data, std::int64_t k) const
-{
-    // Stride is a public field; an element beyond the buffer reads as silence.
-    const int sum = (k >= 0 && k < static_cast<std::int64_t>(data.size()))
-                        ? ChannelSum(data[static_cast<std::size_t>(k)])
-                        : 0;
-    return std::int64_t{TruncToInt(sum / 131070.0 * Gain)} + BaseRadius;
-}
-
 void TCircleScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int Y)
 {
     const int width = BackBuffer.Width();
@@ -62,20 +54,17 @@ void TCircleScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
     }
 
     // The points first, then the drawing: the arithmetic of one point need
-    // not wait for the drawing of the last.
+    // not wait for the drawing of the last, and several go at once.
     const AngleTable& angles = Angles();
+    std::array<std::int32_t, 255> deflections;
+    Deflections(data, Stride, Gain, 0, 255, deflections.data());
     std::array<int, 255> xs, ys;
-    for (int i = 1; i <= 254; ++i) {
-        const double r = static_cast<double>(Radius(data, std::int64_t{i} * Stride));
-        xs[static_cast<std::size_t>(i)] =
-            ClampToInt(std::int64_t{X} + TruncToInt(r * angles.sine[static_cast<std::size_t>(i)]));
-        ys[static_cast<std::size_t>(i)] = ClampToInt(
-            std::int64_t{Y} + TruncToInt(r * angles.cosine[static_cast<std::size_t>(i)]));
-    }
+    Offsets(deflections.data() + 1, BaseRadius, angles.sine.data() + 1, X, 254, xs.data() + 1);
+    Offsets(deflections.data() + 1, BaseRadius, angles.cosine.data() + 1, Y, 254, ys.data() + 1);
 
     BackBuffer.PenColor = TraceColor;
     const int firstX = X;
-    const int firstY = ClampToInt(std::int64_t{Y} + Radius(data, 0));
+    const int firstY = ClampToInt(std::int64_t{Y} + deflections[0] + BaseRadius);
     BackBuffer.MoveTo(firstX, firstY);
     if (RenderMode == 0) {
         BackBuffer.PolylineTo(xs.data() + 1, ys.data() + 1, 254);

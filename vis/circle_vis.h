@@ -31,9 +31,6 @@ public:
     // growing toward the right, and copies the frame to surface's (0, 0).
     // Allocates nothing.
     void RenderFrame(HDC surface, const TWaveBuffer& data, int X, int Y);
-
-private:
-    std::int64_t Radius(const TWaveBuffer& data, std::int64_t k) const;
 };
 
 // The main window's circular scope; created with the window, lives to the end.

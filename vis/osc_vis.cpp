@@ -3,22 +3,13 @@
 #include <array>
 
 #include "scaling.h"
+#include "trace_points.h"
 
 std::unique_ptr<TOcilloScope> OscView;
 
 TOcilloScope::TOcilloScope(int width, int height)
     : BackBuffer(width, height), BackgroundImage(width, height)
 {
-}
-
-int TOcilloScope::Deflection(const TWaveBuffer& data, std::int64_t k) const
-{
-    // Stride is a public field; an element beyond the buffer reads as silence
-    // instead of memory that is not the buffer's.
-    const int sum = (k >= 0 && k < static_cast<std::int64_t>(data.size()))
-                        ? ChannelSum(data[static_cast<std::size_t>(k)])
-                        : 0;
-    return TruncToInt(sum / 131070.0 * Gain);
 }
 
 void TOcilloScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int Y)
@@ -36,12 +27,14 @@ void TOcilloScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
     }
 
     // The points first, then the drawing: the divisions of one point need
-    // not wait for the drawing of the last.
+    // not wait for the drawing of the last, and several go at once.
+    std::array<std::int32_t, 257> deflections;
+    Deflections(data, Stride, Gain, 0, 257, deflections.data());
     std::array<int, 257> columns, rows;
     for (int i = 0; i <= 256; ++i) {
         columns[static_cast<std::size_t>(i)] = ClampToInt(std::int64_t{X} + i);
         rows[static_cast<std::size_t>(i)] =
-            ClampToInt(std::int64_t{Y} + Deflection(data, std::int64_t{i} * Stride));
+            ClampToInt(std::int64_t{Y} + deflections[static_cast<std::size_t>(i)]);
     }
 
     BackBuffer.PenColor = TraceColor;

@@ -28,9 +28,6 @@ public:
     // line on row Y (a positive sum moves a point down), and copies it to
     // surface's (0, 0). Allocates nothing.
     void RenderFrame(HDC surface, const TWaveBuffer& data, int X, int Y);
-
-private:
-    int Deflection(const TWaveBuffer& data, std::int64_t k) const;
 };
 
 // The main window's oscilloscope; created with the window, lives to the end.
