@@ -20,6 +20,12 @@ std::int32_t Deflection(const TWaveBuffer& data, std::int64_t k, std::int32_t ga
     return TruncToInt(sum / 131070.0 * gain);
 }
 
+int Offset(std::int32_t deflection, std::int32_t base, double factor, std::int64_t origin)
+{
+    const double radius = static_cast<double>(std::int64_t{deflection} + base);
+    return ClampToInt(origin + TruncToInt(radius * factor));
+}
+
 // Four points at a time. A channel sum divided by 131070 lies within
 // +-0.5001, so times any 32-bit gain it stays inside the 32-bit range and
 // truncates without saturating. Sums of two 32-bit numbers are exact as
@@ -69,10 +75,8 @@ __attribute__((target("avx2"))) void OffsetsByFour(const std::int32_t* deflectio
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
                          ClampAndTruncate(_mm256_add_pd(_mm256_cvtepi32_pd(along), centre)));
     }
-    for (; i < count; ++i) {
-        const double radius = static_cast<double>(std::int64_t{deflections[i]} + base);
-        out[i] = ClampToInt(origin + TruncToInt(radius * factors[i]));
-    }
+    for (; i < count; ++i)
+        out[i] = Offset(deflections[i], base, factors[i], origin);
 }
 
 }  // namespace
@@ -100,8 +104,6 @@ void Offsets(const std::int32_t* deflections, std::int32_t base, const double* f
         OffsetsByFour(deflections, base, factors, origin, count, out);
         return;
     }
-    for (int i = 0; i < count; ++i) {
-        const double radius = static_cast<double>(std::int64_t{deflections[i]} + base);
-        out[i] = ClampToInt(origin + TruncToInt(radius * factors[i]));
-    }
+    for (int i = 0; i < count; ++i)
+        out[i] = Offset(deflections[i], base, factors[i], origin);
 }
