@@ -245,9 +245,22 @@ void TBitmap::Clear(TColor color)
             return drawn;
         },
         [&](int left, int right, int top, int bottom) {
-            for (int y = top; y < bottom; ++y)
+            for (int y = top; y < bottom; ++y) {
                 Fill(pixels_.Bits() + static_cast<std::ptrdiff_t>(y) * pixels_.Stride() + left,
                      static_cast<std::size_t>(right - left), color);
+                // These pieces are copied again at the frame's end, most
+                // likely where the last copy went: their pixels there are
+                // fetched now, while the frame is drawn.
+                if (lastCopy_.bits != nullptr) {
+                    const std::uint32_t* to =
+                        lastCopy_.bits +
+                        static_cast<std::ptrdiff_t>(lastCopy_.y + y) * lastCopy_.stride +
+                        lastCopy_.x;
+                    for (int x = left; x < right; x += 16)
+                        __builtin_prefetch(to + x, 1);
+                    __builtin_prefetch(to + right - 1, 1);
+                }
+            }
         });
 }
 
