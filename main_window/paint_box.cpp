@@ -36,8 +36,8 @@ void PaintBox::Aim(std::uint32_t* bits, int stride)
 void PaintBox::BeginTick(std::initializer_list<PaintBox*> boxes)
 {
     if (boxes.size() == 0) return;
-    if ((*boxes.begin())->store_ != nullptr) ShowChanges(boxes);  // a tick left open
     PaintBox* const first = *boxes.begin();
+    if (first->store_ != nullptr) ShowChanges(boxes);  // a tick left open
     QWidget* top = first->window();
     QBackingStore* store = top->backingStore();
     QWindow* window = top->windowHandle();

@@ -1,8 +1,6 @@
 #include "spectrum_vis.h"
 
 #include <cmath>
-#include <optional>
-#include <utility>
 
 #include "scaling.h"
 
@@ -55,7 +53,6 @@ void TSpectrum::RenderFrame(HDC surface, const TSpectrumBuffer& data, int X, int
     // same way as 0: its logarithm need not be taken, which spares most of a
     // quiet band's cost.
     const bool usual = MaxBarHeight >= 0 && BarFallStep >= 0 && PeakFallStep >= 0;
-    std::optional<std::pair<int, int>> skippedPen;  // where skipped bands left the pen
     for (int i = 0; i < 128; ++i) {
         const float level = data[static_cast<std::size_t>(i)];
         const bool quiet = usual && std::fabs(static_cast<float>(level * 100.0)) <= 1.0f;
@@ -67,12 +64,12 @@ void TSpectrum::RenderFrame(HDC surface, const TSpectrumBuffer& data, int X, int
         const int barTop = ClampToInt(base - BarHeights[i]);
         const int peakRow = ClampToInt(base - PeakHeights[i]);
         // A band wholly right of the bitmap (with bars two pixels wide, the
-        // last 42) lights nothing: only where its drawing leaves the pen is
-        // kept, for after the last band.
+        // last 42) lights nothing: only the pen goes where its drawing would
+        // leave it.
         if (RenderMode == 0) {
             const int column = ClampToInt(std::int64_t{X} + i);
             if (column >= width) {
-                skippedPen = {column, barTop};
+                BackBuffer.MoveTo(column, barTop);
                 continue;
             }
             BackBuffer.MoveTo(column, ClampToInt(base));
@@ -85,7 +82,7 @@ void TSpectrum::RenderFrame(HDC surface, const TSpectrumBuffer& data, int X, int
             BackBuffer.PenColor = BarColor;
             BackBuffer.BrushColor = BarColor;
             if (left >= width && right >= width) {
-                if (ShowPeaks) skippedPen = {right, peakRow};
+                if (ShowPeaks) BackBuffer.MoveTo(right, peakRow);
                 continue;
             }
             if (ShowPeaks) {
@@ -96,9 +93,7 @@ void TSpectrum::RenderFrame(HDC surface, const TSpectrumBuffer& data, int X, int
             }
             BackBuffer.Rectangle(ClampToInt(left), barTop, right, ClampToInt(base));
         }
-        skippedPen.reset();
     }
-    if (skippedPen) BackBuffer.MoveTo(skippedPen->first, skippedPen->second);
 
     BitBlt(surface, 0, 0, width, height, BackBuffer.Handle(), 0, 0, SRCCOPY);
 }
