@@ -245,21 +245,38 @@ void TBitmap::Clear(TColor color)
             return drawn;
         },
         [&](int left, int right, int top, int bottom) {
-            for (int y = top; y < bottom; ++y) {
-                Fill(pixels_.Bits() + static_cast<std::ptrdiff_t>(y) * pixels_.Stride() + left,
-                     static_cast<std::size_t>(right - left), color);
-                // These pieces are copied again at the frame's end, most
-                // likely where the last copy went: their pixels there are
-                // fetched now, while the frame is drawn.
-                if (lastCopy_.bits != nullptr) {
-                    const std::uint32_t* to =
-                        lastCopy_.bits +
-                        static_cast<std::ptrdiff_t>(lastCopy_.y + y) * lastCopy_.stride +
-                        lastCopy_.x;
-                    for (int x = left; x < right; x += 16)
-                        __builtin_prefetch(to + x, 1);
-                    __builtin_prefetch(to + right - 1, 1);
+            // Whole pieces, each row of one a cache line: the last piece of
+            // a row runs on into the rows' padding, which nothing shows.
+            const int end = (right + (1 << kPieceWidthShift) - 1) & -(1 << kPieceWidthShift);
+            using Words8 = std::uint32_t __attribute__((vector_size(32)));
+            const Words8 block = {color, color, color, color, color, color, color, color};
+            std::uint32_t* row =
+                pixels_.Bits() + static_cast<std::ptrdiff_t>(top) * pixels_.Stride();
+            // These pieces are copied again at the frame's end, most likely
+            // where the last copy went: their pixels there are fetched now,
+            // while the frame is drawn.
+            const std::uint32_t* to =
+                lastCopy_.bits == nullptr
+                    ? nullptr
+                    : lastCopy_.bits +
+                          static_cast<std::ptrdiff_t>(lastCopy_.y + top) * lastCopy_.stride +
+                          lastCopy_.x;
+            const auto fill = [&](std::uint32_t* at) {
+                std::memcpy(at, &block, sizeof block);
+                std::memcpy(at + 8, &block, sizeof block);
+            };
+            for (int y = top; y < bottom; ++y, row += pixels_.Stride()) {
+                if (to == nullptr) {
+                    for (int x = left; x < end; x += 16)
+                        fill(row + x);
+                    continue;
                 }
+                for (int x = left; x < end; x += 16) {
+                    fill(row + x);
+                    __builtin_prefetch(to + x, 1);
+                }
+                __builtin_prefetch(to + right - 1, 1);
+                to += lastCopy_.stride;
             }
         });
 }
