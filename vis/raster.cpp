@@ -281,6 +281,67 @@ void TBitmap::Clear(TColor color)
         });
 }
 
+void TBitmap::DrawTrace(const int* xs, const int* ys, int count)
+{
+    const ShortLineTarget target = ShortLines();
+    const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
+    const int stride = pixels_.Stride();
+    // The first line starts at the pen; the others at the point before.
+    PolylineTo(xs, ys, 1);
+    constexpr int kBatch = 64;
+    // What each line of a batch needs, in 32 bits so that the loop below
+    // works on several lines at once: its major length (0 when it is not
+    // a short line inside the bitmap), twice its minor length, and the
+    // steps from one pixel to the next along the two axes.
+    alignas(64) std::int32_t lengths[kBatch], minors[kBatch], majorSteps[kBatch],
+        minorSteps[kBatch];
+    for (int first = 1; first < count; first += kBatch) {
+        const int lines = std::min(kBatch, count - first);
+        const int* const x1s = xs + first;
+        const int* const y1s = ys + first;
+        const int* const x0s = x1s - 1;
+        const int* const y0s = y1s - 1;
+        for (int i = 0; i < lines; ++i) {
+            const int x0 = x0s[i], y0 = y0s[i], x1 = x1s[i], y1 = y1s[i];
+            // In unsigned arithmetic, which wraps: points far apart fail.
+            const auto dxu = static_cast<unsigned>(x1) - static_cast<unsigned>(x0);
+            const auto dyu = static_cast<unsigned>(y1) - static_cast<unsigned>(y0);
+            const bool drawable =
+                (static_cast<unsigned>(x0) < width) & (static_cast<unsigned>(x1) < width) &
+                (static_cast<unsigned>(y0) < height) & (static_cast<unsigned>(y1) < height) &
+                (dxu + kShortLine <= 2 * kShortLine) & (dyu + kShortLine <= 2 * kShortLine);
+            const unsigned keep = 0u - static_cast<unsigned>(drawable);
+            const int dx = static_cast<int>(dxu & keep), dy = static_cast<int>(dyu & keep);
+            const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
+            const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
+            const int xStep = signX | 1;
+            const int yStep = (stride ^ signY) - signY;
+            const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
+            const int n = ady ^ ((adx ^ ady) & xMajor);
+            const int majorStep = yStep ^ ((xStep ^ yStep) & xMajor);
+            lengths[i] = n & -static_cast<int>(drawable);
+            minors[i] = 2 * (adx + ady - n);
+            majorSteps[i] = majorStep;
+            minorSteps[i] = xStep + yStep - majorStep;
+        }
+        for (int i = 0; i < lines; ++i) {
+            const int x0 = x0s[i], y0 = y0s[i], x1 = x1s[i], y1 = y1s[i];
+            const int n = lengths[i];
+            if (n == 0) {
+                // Not a short line inside the bitmap (or one of length 0,
+                // which lights nothing and which this draws as nothing).
+                if (x0 != x1 || y0 != y1) DrawLine(x0, y0, x1, y1);
+                continue;
+            }
+            LightShortLine(target, target.bits + static_cast<std::ptrdiff_t>(y0) * stride + x0, n,
+                           static_cast<std::uint64_t>(minors[i]), majorSteps[i], minorSteps[i]);
+            MarkShortLine(target, x0, y0, x1, y1);
+        }
+    }
+    penX_ = xs[count - 1];
+    penY_ = ys[count - 1];
+}
+
 void TBitmap::MoveTo(int x, int y)
 {
     penX_ = x;

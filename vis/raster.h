@@ -160,7 +160,18 @@ private:
         return {pixels_.Bits(), pixels_.Stride(), PenColor, drawn_.data()};
     }
     static void DrawShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1);
+    // Its n steps from the pixel of its start, 2m its minor length doubled;
+    // and the marking of its pieces.
+    static void LightShortLine(const ShortLineTarget& target, std::uint32_t* pixel, int n,
+                               std::uint64_t twoM, std::ptrdiff_t majorStep,
+                               std::ptrdiff_t minorStep);
+    static void MarkShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1);
     void DrawInsideLine(int x0, int y0, int x1, int y1);
+    // A polyline of many lines (a trace) on a bitmap of one word of pieces
+    // to a row: what its lines need is worked out for a batch of them at
+    // once, several lines at a time, and then each is drawn.
+    static constexpr int kBatchedTrace = 16;
+    void DrawTrace(const int* xs, const int* ys, int count);
     void DrawNearLine(int x0, int y0, int x1, int y1);
 
     // The bitmap is kept in pieces of 16 x 8 pixels, one bit each. A piece
@@ -216,6 +227,10 @@ inline void TBitmap::LineTo(int x, int y)
 
 inline void TBitmap::PolylineTo(const int* xs, const int* ys, int count)
 {
+    if (count >= kBatchedTrace && wordsPerRow_ == 1) {
+        DrawTrace(xs, ys, count);
+        return;
+    }
     const ShortLineTarget target = ShortLines();
     const auto width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     const bool shortLines = wordsPerRow_ == 1;
@@ -254,14 +269,25 @@ inline void TBitmap::DrawShortLine(const ShortLineTarget& target, int x0, int y0
     const auto m = static_cast<std::uint64_t>(adx + ady - n);
     const std::ptrdiff_t majorStep = yStep ^ ((xStep ^ yStep) & std::ptrdiff_t{xMajor});
     const std::ptrdiff_t minorStep = xStep + yStep - majorStep;
+    LightShortLine(target, target.bits + y0 * target.stride + x0, n, 2 * m, majorStep, minorStep);
+    MarkShortLine(target, x0, y0, x1, y1);
+}
+
+inline void TBitmap::LightShortLine(const ShortLineTarget& target, std::uint32_t* pixel, int n,
+                                    std::uint64_t twoM, std::ptrdiff_t majorStep,
+                                    std::ptrdiff_t minorStep)
+{
     const std::uint64_t reciprocal = raster_detail::kReciprocals[static_cast<std::size_t>(n)];
     const TColor color = target.color;
-    std::uint32_t* pixel = target.bits + y0 * target.stride + x0;
     std::uint64_t numerator = static_cast<std::uint64_t>(n);  // 2km + n
-    for (int k = 0; k < n; ++k, numerator += 2 * m, pixel += majorStep) {
+    for (int k = 0; k < n; ++k, numerator += twoM, pixel += majorStep) {
         const auto offset = static_cast<std::ptrdiff_t>((numerator * reciprocal) >> 40);
         pixel[offset * minorStep] = color;
     }
+}
+
+inline void TBitmap::MarkShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1)
+{
     const std::uint64_t bits =
         std::uint64_t{1} << (x0 >> kPieceWidthShift) | std::uint64_t{1} << (x1 >> kPieceWidthShift);
     // At most 17 rows: the pieces of its two ends and of the row halfway.

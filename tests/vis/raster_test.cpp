@@ -351,17 +351,33 @@ void CheckFramesAgainstFreshBitmaps(int width, int height, unsigned seed)
             if (kind == 1) x1 = pick(0, 1) ? 3000000 : -3000, y1 = pick(-5000, 5000);
             if (kind == 5) {
                 // A trace: the bitmap draws it as one polyline, the fresh
-                // one line by line.
-                int xs[6], ys[6];
-                for (int p = 0; p < 6; ++p) {
-                    xs[p] = x1 + pick(-20, 20);
-                    ys[p] = y1 + pick(-20, 20);
+                // one line by line. Long ones wander in short steps, as a
+                // scope's do, now and then jumping far or off the bitmap.
+                constexpr int kMost = 150;
+                const int points = pick(0, 1) ? 6 : pick(16, kMost);
+                int xs[kMost], ys[kMost];
+                for (int p = 0; p < points; ++p) {
+                    const int jump = pick(0, 30);
+                    if (points == 6 || p == 0) {
+                        xs[p] = x1 + pick(-20, 20);
+                        ys[p] = y1 + pick(-20, 20);
+                    } else if (jump == 0) {
+                        xs[p] = pick(0, 1) ? 3000000 : -3000;
+                        ys[p] = pick(-5000, 5000);
+                    } else if (jump == 1) {
+                        xs[p] = pick(-width / 2, width * 3 / 2);
+                        ys[p] = pick(-height / 2, height * 3 / 2);
+                    } else {
+                        const int reach = jump == 2 ? 20 : 17;
+                        xs[p] = xs[p - 1] + pick(-reach, reach);
+                        ys[p] = ys[p - 1] + pick(-reach, reach);
+                    }
                 }
                 bitmap.PenColor = fresh.PenColor = color;
                 bitmap.MoveTo(x0, y0);
                 fresh.MoveTo(x0, y0);
-                bitmap.PolylineTo(xs, ys, 6);
-                for (int p = 0; p < 6; ++p)
+                bitmap.PolylineTo(xs, ys, points);
+                for (int p = 0; p < points; ++p)
                     fresh.LineTo(xs[p], ys[p]);
                 ASSERT_EQ(bitmap.PenX(), fresh.PenX());
                 ASSERT_EQ(bitmap.PenY(), fresh.PenY());
