@@ -291,17 +291,21 @@ void TBitmap::DrawTrace(const int* xs, const int* ys, int count)
     constexpr int kBatch = 64;
     // What each line of a batch needs, in 32 bits so that the loop below
     // works on several lines at once: its major length (0 when it is not
-    // a short line inside the bitmap), twice its minor length, and the
-    // steps from one pixel to the next along the two axes.
-    alignas(64) std::int32_t lengths[kBatch], minors[kBatch], majorSteps[kBatch],
-        minorSteps[kBatch];
+    // a short line inside the bitmap), twice its minor length, the steps
+    // from one pixel to the next along the two axes, where its first pixel
+    // lies, and the rows and columns of pieces of its two ends and of the
+    // row halfway (at most 17 rows, at most two pieces across).
+    struct Lines {
+        alignas(64) std::int32_t length[kBatch], twoMinor[kBatch], majorStep[kBatch],
+            minorStep[kBatch], start[kBatch], rows[3][kBatch], columns[2][kBatch];
+    } lines;
     for (int first = 1; first < count; first += kBatch) {
-        const int lines = std::min(kBatch, count - first);
+        const int batch = std::min(kBatch, count - first);
         const int* const x1s = xs + first;
         const int* const y1s = ys + first;
         const int* const x0s = x1s - 1;
         const int* const y0s = y1s - 1;
-        for (int i = 0; i < lines; ++i) {
+        for (int i = 0; i < batch; ++i) {
             const int x0 = x0s[i], y0 = y0s[i], x1 = x1s[i], y1 = y1s[i];
             // In unsigned arithmetic, which wraps: points far apart fail.
             const auto dxu = static_cast<unsigned>(x1) - static_cast<unsigned>(x0);
@@ -310,8 +314,12 @@ void TBitmap::DrawTrace(const int* xs, const int* ys, int count)
                 (static_cast<unsigned>(x0) < width) & (static_cast<unsigned>(x1) < width) &
                 (static_cast<unsigned>(y0) < height) & (static_cast<unsigned>(y1) < height) &
                 (dxu + kShortLine <= 2 * kShortLine) & (dyu + kShortLine <= 2 * kShortLine);
+            // The rest is used only for lines that are: for the others it
+            // is worked out from nothing, so that it cannot overflow.
             const unsigned keep = 0u - static_cast<unsigned>(drawable);
             const int dx = static_cast<int>(dxu & keep), dy = static_cast<int>(dyu & keep);
+            const int sx0 = static_cast<int>(static_cast<unsigned>(x0) & keep);
+            const int sy0 = static_cast<int>(static_cast<unsigned>(y0) & keep);
             const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
             const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
             const int xStep = signX | 1;
@@ -319,23 +327,34 @@ void TBitmap::DrawTrace(const int* xs, const int* ys, int count)
             const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
             const int n = ady ^ ((adx ^ ady) & xMajor);
             const int majorStep = yStep ^ ((xStep ^ yStep) & xMajor);
-            lengths[i] = n & -static_cast<int>(drawable);
-            minors[i] = 2 * (adx + ady - n);
-            majorSteps[i] = majorStep;
-            minorSteps[i] = xStep + yStep - majorStep;
+            lines.length[i] = n & -static_cast<int>(drawable);
+            lines.twoMinor[i] = 2 * (adx + ady - n);
+            lines.majorStep[i] = majorStep;
+            lines.minorStep[i] = xStep + yStep - majorStep;
+            lines.start[i] = sy0 * stride + sx0;
+            lines.rows[0][i] = sy0 >> kPieceHeightShift;
+            lines.rows[1][i] = (sy0 + dy) >> kPieceHeightShift;
+            lines.rows[2][i] = ((sy0 + (sy0 + dy)) >> 1) >> kPieceHeightShift;
+            lines.columns[0][i] = sx0 >> kPieceWidthShift;
+            lines.columns[1][i] = (sx0 + dx) >> kPieceWidthShift;
         }
-        for (int i = 0; i < lines; ++i) {
-            const int x0 = x0s[i], y0 = y0s[i], x1 = x1s[i], y1 = y1s[i];
-            const int n = lengths[i];
+        for (int i = 0; i < batch; ++i) {
+            const int n = lines.length[i];
             if (n == 0) {
                 // Not a short line inside the bitmap (or one of length 0,
                 // which lights nothing and which this draws as nothing).
+                const int x0 = x0s[i], y0 = y0s[i], x1 = x1s[i], y1 = y1s[i];
                 if (x0 != x1 || y0 != y1) DrawLine(x0, y0, x1, y1);
                 continue;
             }
-            LightShortLine(target, target.bits + static_cast<std::ptrdiff_t>(y0) * stride + x0, n,
-                           static_cast<std::uint64_t>(minors[i]), majorSteps[i], minorSteps[i]);
-            MarkShortLine(target, x0, y0, x1, y1);
+            LightShortLine(target, target.bits + lines.start[i], n,
+                           static_cast<std::uint64_t>(lines.twoMinor[i]), lines.majorStep[i],
+                           lines.minorStep[i]);
+            const std::uint64_t bits =
+                std::uint64_t{1} << lines.columns[0][i] | std::uint64_t{1} << lines.columns[1][i];
+            target.drawn[lines.rows[0][i]] |= bits;
+            target.drawn[lines.rows[1][i]] |= bits;
+            target.drawn[lines.rows[2][i]] |= bits;
         }
     }
     penX_ = xs[count - 1];
