@@ -103,6 +103,7 @@ TBitmap::TBitmap(int width, int height)
       piecesAcross_((width_ + (1 << kPieceWidthShift) - 1) >> kPieceWidthShift),
       piecesDown_((height_ + (1 << kPieceHeightShift) - 1) >> kPieceHeightShift),
       wordsPerRow_((piecesAcross_ + 63) / 64),
+      batchedTraces_(wordsPerRow_ == 1 && std::int64_t{pixels_.Stride()} * height_ <= INT32_MAX),
       drawn_(static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(piecesDown_), 0),
       copyDue_(drawn_.size(), 0)
 {

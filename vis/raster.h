@@ -206,6 +206,9 @@ private:
     int piecesAcross_;
     int piecesDown_;
     int wordsPerRow_;  // 64 pieces to a word
+    // One word to a row, and every pixel's place in 32 bits, as DrawTrace
+    // needs.
+    bool batchedTraces_;
     std::vector<std::uint64_t> drawn_;
     std::vector<std::uint64_t> copyDue_;
     TColor fill_ = 0;
@@ -227,7 +230,7 @@ inline void TBitmap::LineTo(int x, int y)
 
 inline void TBitmap::PolylineTo(const int* xs, const int* ys, int count)
 {
-    if (count >= kBatchedTrace && wordsPerRow_ == 1) {
+    if (count >= kBatchedTrace && batchedTraces_) {
         DrawTrace(xs, ys, count);
         return;
     }
