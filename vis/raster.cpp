@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 
+#include <immintrin.h>
+
 namespace {
 
 // The minor-axis offset of step k of a line with major length n and minor
@@ -659,23 +661,28 @@ bool SwapRedBlueEach(std::uint32_t* __restrict to, std::ptrdiff_t toStride,
 // The same with one byte shuffle for eight pixels, on processors that have
 // it: three times as fast as the plain loop, which matters at three pictures
 // a hundred times a second.
-using Bytes32 = std::uint8_t __attribute__((vector_size(32)));
 using Words32 = std::uint32_t __attribute__((vector_size(32)));
 
 __attribute__((target("avx2"))) bool SwapRedBlueShuffled(
     std::uint32_t* __restrict to, std::ptrdiff_t toStride, const std::uint32_t* __restrict from,
     std::ptrdiff_t fromStride, std::size_t count, std::int64_t rows, std::uint32_t alpha)
 {
-    constexpr Bytes32 kOrder = {2,  1,  0,  3,  6,  5,  4,  7,  10, 9,  8,  11, 14, 13, 12, 15,
-                                18, 17, 16, 19, 22, 21, 20, 23, 26, 25, 24, 27, 30, 29, 28, 31};
+    // Red and blue change places within each pixel, whose top byte becomes 0
+    // (an index with its high bit set) to take the top byte of alpha. The
+    // indices count within each half of 16 bytes.
+    constexpr char kZero = -128;
+    const __m256i order =
+        _mm256_setr_epi8(2, 1, 0, kZero, 6, 5, 4, kZero, 10, 9, 8, kZero, 14, 13, 12, kZero, 2, 1,
+                         0, kZero, 6, 5, 4, kZero, 10, 9, 8, kZero, 14, 13, 12, kZero);
     const Words32 opaque = {alpha, alpha, alpha, alpha, alpha, alpha, alpha, alpha};
     Words32 differences{};
     std::uint32_t rest = 0;
-    auto convert = [&](std::size_t i) {
-        Bytes32 pixels;
+    auto convert = [&](std::size_t i) __attribute__((target("avx2")))
+    {
+        __m256i pixels;
         std::memcpy(&pixels, from + i, sizeof pixels);
         const Words32 converted =
-            reinterpret_cast<Words32>(__builtin_shuffle(pixels, kOrder)) | opaque;
+            reinterpret_cast<Words32>(_mm256_shuffle_epi8(pixels, order)) | opaque;
         Words32 old;
         std::memcpy(&old, to + i, sizeof old);
         differences |= old ^ converted;

@@ -279,6 +279,13 @@ TEST(RasterBitBlt, CopiesTheClippedBlockAndTellsTheSurface)
         EXPECT_EQ(wideChanges, before + 1) << at.first << "," << at.second;
         EXPECT_EQ(wideScreen[at.second * kWide + at.first], 0xFFEFCDABu);
     }
+    // And back into a bitmap: the colours it had, with no trace of the
+    // screen's opaque top byte, in the wide part as in the remainder.
+    TBitmap wideBack(kWide, 3);
+    ASSERT_TRUE(BitBlt(wideBack.Handle(), 0, 0, kWide, 3, &wideShown, 0, 0, SRCCOPY));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < kWide; ++x)
+            EXPECT_EQ(wideBack.GetPixel(x, y), wide.GetPixel(x, y)) << x << "," << y;
 
     // A source block partly outside its own bitmap copies only what exists.
     TBitmap target(4, 4);
