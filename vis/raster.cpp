@@ -62,16 +62,6 @@ bool VisibleSteps(std::int64_t start, int sign, std::uint64_t n, std::int64_t li
 // count pixels of one colour from to on.
 inline void Fill(std::uint32_t* to, std::size_t count, TColor color)
 {
-    if (count <= 64) {  // a piece or a few: cheaper than a call
-        using Words8 = std::uint32_t __attribute__((vector_size(32)));
-        const Words8 block = {color, color, color, color, color, color, color, color};
-        std::size_t i = 0;
-        for (; i + 8 <= count; i += 8)
-            std::memcpy(to + i, &block, sizeof block);
-        for (; i < count; ++i)
-            to[i] = color;
-        return;
-    }
     // A colour of four equal bytes (black, the usual background) fills
     // twice as fast as a byte fill.
     if (color == (color & 0xFF) * 0x01010101u)
@@ -328,17 +318,11 @@ __attribute__((target_clones("avx2", "default"))) void TBitmap::DrawTrace(const 
             const int dx = static_cast<int>(dxu & keep), dy = static_cast<int>(dyu & keep);
             const int sx0 = static_cast<int>(static_cast<unsigned>(x0) & keep);
             const int sy0 = static_cast<int>(static_cast<unsigned>(y0) & keep);
-            const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
-            const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
-            const int xStep = signX | 1;
-            const int yStep = (stride ^ signY) - signY;
-            const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
-            const int n = ady ^ ((adx ^ ady) & xMajor);
-            const int majorStep = yStep ^ ((xStep ^ yStep) & xMajor);
-            lines.length[i] = n & -static_cast<int>(drawable);
-            lines.twoMinor[i] = 2 * (adx + ady - n);
-            lines.majorStep[i] = majorStep;
-            lines.minorStep[i] = xStep + yStep - majorStep;
+            const ShortLineSteps steps(dx, dy, stride);
+            lines.length[i] = steps.length & -static_cast<int>(drawable);
+            lines.twoMinor[i] = steps.twoMinor;
+            lines.majorStep[i] = steps.majorStep;
+            lines.minorStep[i] = steps.minorStep;
             lines.start[i] = sy0 * stride + sx0;
             lines.rows[0][i] = sy0 >> kPieceHeightShift;
             lines.rows[1][i] = (sy0 + dy) >> kPieceHeightShift;
@@ -358,11 +342,8 @@ __attribute__((target_clones("avx2", "default"))) void TBitmap::DrawTrace(const 
             LightShortLine(target, target.bits + lines.start[i], n,
                            static_cast<std::uint64_t>(lines.twoMinor[i]), lines.majorStep[i],
                            lines.minorStep[i]);
-            const std::uint64_t bits =
-                std::uint64_t{1} << lines.columns[0][i] | std::uint64_t{1} << lines.columns[1][i];
-            target.drawn[lines.rows[0][i]] |= bits;
-            target.drawn[lines.rows[1][i]] |= bits;
-            target.drawn[lines.rows[2][i]] |= bits;
+            MarkPieces(target, lines.columns[0][i], lines.columns[1][i], lines.rows[0][i],
+                       lines.rows[1][i], lines.rows[2][i]);
         }
     }
     penX_ = xs[count - 1];

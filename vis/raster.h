@@ -160,12 +160,20 @@ private:
         return {pixels_.Bits(), pixels_.Stride(), PenColor, drawn_.data()};
     }
     static void DrawShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1);
+    // A short line's major length, twice its minor length, and the steps
+    // from one pixel to the next along the two axes.
+    struct ShortLineSteps {
+        ShortLineSteps(int dx, int dy, int stride);
+        int length, twoMinor, majorStep, minorStep;
+    };
     // Its n steps from the pixel of its start, 2m its minor length doubled;
-    // and the marking of its pieces.
+    // and the marking of its pieces: at most 17 rows, so those of its two
+    // ends and of the row halfway, in the columns of its two ends.
     static void LightShortLine(const ShortLineTarget& target, std::uint32_t* pixel, int n,
                                std::uint64_t twoM, std::ptrdiff_t majorStep,
                                std::ptrdiff_t minorStep);
-    static void MarkShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1);
+    static void MarkPieces(const ShortLineTarget& target, int column0, int column1, int row0,
+                           int row1, int middleRow);
     void DrawInsideLine(int x0, int y0, int x1, int y1);
     // A polyline of many lines (a trace) on a bitmap of one word of pieces
     // to a row: what its lines need is worked out for a batch of them at
@@ -259,21 +267,28 @@ inline void TBitmap::PolylineTo(const int* xs, const int* ys, int count)
 // pixels lie in the box of its ends, at most two pieces across.
 inline void TBitmap::DrawShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1)
 {
-    // Worked out without branches: the directions of a trace's lines are
-    // as good as random, and every wrong guess of the processor costs more
-    // than the few pixels such a line lights.
-    const int dx = x1 - x0, dy = y1 - y0;
+    const ShortLineSteps steps(x1 - x0, y1 - y0, static_cast<int>(target.stride));
+    LightShortLine(target, target.bits + y0 * target.stride + x0, steps.length,
+                   static_cast<std::uint64_t>(steps.twoMinor), steps.majorStep, steps.minorStep);
+    MarkPieces(target, x0 >> kPieceWidthShift, x1 >> kPieceWidthShift, y0 >> kPieceHeightShift,
+               y1 >> kPieceHeightShift, ((y0 + y1) >> 1) >> kPieceHeightShift);
+}
+
+// Worked out without branches: the directions of a trace's lines are as
+// good as random, and every wrong guess of the processor costs more than the
+// few pixels such a line lights. In 32 bits, so that a batch of lines is
+// worked out several at a time.
+inline TBitmap::ShortLineSteps::ShortLineSteps(int dx, int dy, int stride)
+{
     const int signX = dx >> 31, signY = dy >> 31;  // 0 or -1
     const int adx = (dx ^ signX) - signX, ady = (dy ^ signY) - signY;
-    const std::ptrdiff_t xStep = signX | 1;
-    const std::ptrdiff_t yStep = (signY | 1) * target.stride;
+    const int xStep = signX | 1;
+    const int yStep = (stride ^ signY) - signY;
     const int xMajor = -static_cast<int>(adx >= ady);  // all ones or zero
-    const int n = ady ^ ((adx ^ ady) & xMajor);
-    const auto m = static_cast<std::uint64_t>(adx + ady - n);
-    const std::ptrdiff_t majorStep = yStep ^ ((xStep ^ yStep) & std::ptrdiff_t{xMajor});
-    const std::ptrdiff_t minorStep = xStep + yStep - majorStep;
-    LightShortLine(target, target.bits + y0 * target.stride + x0, n, 2 * m, majorStep, minorStep);
-    MarkShortLine(target, x0, y0, x1, y1);
+    length = ady ^ ((adx ^ ady) & xMajor);
+    twoMinor = 2 * (adx + ady - length);
+    majorStep = yStep ^ ((xStep ^ yStep) & xMajor);
+    minorStep = xStep + yStep - majorStep;
 }
 
 inline void TBitmap::LightShortLine(const ShortLineTarget& target, std::uint32_t* pixel, int n,
@@ -289,12 +304,11 @@ inline void TBitmap::LightShortLine(const ShortLineTarget& target, std::uint32_t
     }
 }
 
-inline void TBitmap::MarkShortLine(const ShortLineTarget& target, int x0, int y0, int x1, int y1)
+inline void TBitmap::MarkPieces(const ShortLineTarget& target, int column0, int column1, int row0,
+                                int row1, int middleRow)
 {
-    const std::uint64_t bits =
-        std::uint64_t{1} << (x0 >> kPieceWidthShift) | std::uint64_t{1} << (x1 >> kPieceWidthShift);
-    // At most 17 rows: the pieces of its two ends and of the row halfway.
-    target.drawn[y0 >> kPieceHeightShift] |= bits;
-    target.drawn[y1 >> kPieceHeightShift] |= bits;
-    target.drawn[((y0 + y1) >> 1) >> kPieceHeightShift] |= bits;
+    const std::uint64_t bits = std::uint64_t{1} << column0 | std::uint64_t{1} << column1;
+    target.drawn[row0] |= bits;
+    target.drawn[row1] |= bits;
+    target.drawn[middleRow] |= bits;
 }
