@@ -259,6 +259,9 @@ void TFormMain::BuildVolumeAndStatus()
     ScrollBarVolume->setPageStep(1);
     ScrollBarVolume->setValue(100);
     ScrollBarVolume->setFocusPolicy(Qt::StrongFocus);
+    // Qt's scroll bars turn their keys round (Left raises a horizontal
+    // bar's value); a volume bar goes down with Left, Down and Page Down.
+    ScrollBarVolume->setInvertedControls(false);
     connect(ScrollBarVolume, &QScrollBar::valueChanged, this, &TFormMain::ScrollBarVolumeChange);
 
     StatusBar = new TStatusBar({{700, Qt::AlignHCenter, true, Ansi("Станция")},
@@ -285,7 +288,7 @@ void TFormMain::FormCreate()
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, ProxyText);
 
-    for (int i = 0; i < 100; ++i) StationButtons[i]->setToolTip(QString::fromLatin1(StationAddresses[i]));
+    for (int i = 0; i < 100; ++i) StationButtons[i]->setToolTip(PlainHint(Shown(StationAddresses[i])));
 
     CircleView = std::make_unique<TCircleScope>(201, 118);
     CircleView->TraceColor = 0xFFFFFF;

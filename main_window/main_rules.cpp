@@ -1,6 +1,7 @@
 #include "main_rules.h"
 
 #include <QList>
+#include <QTextDocument>
 #include <charconv>
 #include <cstring>
 
@@ -9,6 +10,12 @@
 std::string Ansi(const char* utf8) { return platform::AnsiText(utf8); }
 
 QString Shown(const std::string& bytes) { return QString::fromStdString(platform::DisplayText(bytes)); }
+
+QString PlainHint(const QString& text)
+{
+    if (!Qt::mightBeRichText(text)) return text;
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
 
 std::string Bytes(const QString& text) { return platform::AnsiText(text.toStdString()); }
 

@@ -7,6 +7,9 @@ TStatusBar::TStatusBar(std::vector<Panel> panels, QWidget* parent) : QWidget(par
     int left = 0;
     for (const Panel& panel : panels) {
         auto* label = new QLabel(this);
+        // Station names and server texts are the stream's bytes: a name such
+        // as "<b>Jazz</b>" shows with its brackets, never as markup.
+        label->setTextFormat(Qt::PlainText);
         label->setGeometry(left, 2, panel.width - 2, 17);
         label->setAlignment(panel.alignment | Qt::AlignVCenter);
         if (panel.bevel) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);

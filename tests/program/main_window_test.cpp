@@ -3,10 +3,13 @@
 // volume and the pictures, against stations served by a fake server.
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QScreen>
 #include <QTest>
+#include <QTextDocument>
+#include <optional>
 #include <thread>
 
 #include "StationAddresses.h"
@@ -281,6 +284,78 @@ TEST_F(ProgramTest, TheVolumeBarSetsTheMasterVolume)
     EXPECT_FLOAT_EQ(BASS_GetVolume(), 0.5f);
     EXPECT_EQ(window->GroupBoxVolume->title(), QString::fromUtf8("Громкость 50% "));
     window->ScrollBarVolume->setValue(100);
+}
+
+TEST_F(ProgramTest, TheVolumeBarsKeysGoTheWayTheyPoint)
+{
+    Start();
+    window->ScrollBarVolume->setFocus();
+    window->ScrollBarVolume->setValue(50);
+    struct Press {
+        Qt::Key key;
+        int position;
+    };
+    for (const Press press : {Press{Qt::Key_Left, 49}, Press{Qt::Key_Down, 48}, Press{Qt::Key_PageDown, 47},
+                              Press{Qt::Key_Right, 48}, Press{Qt::Key_Up, 49}, Press{Qt::Key_PageUp, 50},
+                              Press{Qt::Key_Home, 0}, Press{Qt::Key_End, 100}}) {
+        SCOPED_TRACE(press.key);
+        QTest::keyClick(window->ScrollBarVolume, press.key);
+        EXPECT_EQ(window->ScrollBarVolume->value(), press.position);
+        EXPECT_FLOAT_EQ(BASS_GetVolume(), press.position / 100.0f);
+    }
+}
+
+// What a label shows, as a picture: as it is, or read in the given format
+// (its own format comes back afterwards).
+QImage LabelPicture(QLabel* label, std::optional<Qt::TextFormat> format = std::nullopt)
+{
+    const Qt::TextFormat own = label->textFormat();
+    if (format) label->setTextFormat(*format);
+    const QImage picture = label->grab().toImage();
+    label->setTextFormat(own);
+    return picture;
+}
+
+TEST_F(ProgramTest, StationTextsShowCharacterForCharacterNeverAsMarkup)
+{
+    const std::string name = "<b>Bold</b> &amp; <i>it</i>";
+    const std::string bitrate = "<br>128";
+    const std::string title = "a < b > c &amp; d<br>e";
+    proxy.Route(StationAddresses[0], Station(name, {"StreamTitle='" + title + "';"}, bitrate));
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(0), name);
+    EXPECT_EQ(Panel(1), "bitrate: " + bitrate);
+    for (int panel : {0, 1}) {
+        SCOPED_TRACE(panel);
+        QLabel* label = window->StatusBar->PanelLabel(panel);
+        EXPECT_EQ(label->text().toStdString(), Panel(panel));
+        // Read as markup the text would look different: the panel shows it
+        // as plain text.
+        ASSERT_NE(LabelPicture(label, Qt::RichText), LabelPicture(label, Qt::PlainText));
+        EXPECT_EQ(LabelPicture(label), LabelPicture(label, Qt::PlainText));
+    }
+    // The caption and the taskbar text are plain by nature; the title
+    // reaches them whole.
+    EXPECT_EQ(CurrentTitle, title);
+    window->SetCaption(CaptionPrefix, CurrentTitle);
+    EXPECT_EQ(window->windowTitle(), Shown(CaptionPrefix) + QString::fromStdString(title));
+    EXPECT_TRUE(Pump([&] { return ApplicationTitle().trimmed() == QString::fromStdString(title); }, 15000));
+
+    // A hint shows its text as it stands, markup or not.
+    for (const QString& text : {QString::fromStdString(name), QString::fromStdString(title),
+                               QString("http://radio.example/a?b=1&c=2"), QString("1 < 2")}) {
+        SCOPED_TRACE(text.toStdString());
+        const QString hint = PlainHint(text);
+        if (Qt::mightBeRichText(hint)) {
+            QTextDocument shown;
+            shown.setHtml(hint);
+            EXPECT_EQ(shown.toPlainText(), text);
+        } else {
+            EXPECT_EQ(hint, text);
+        }
+    }
+    EXPECT_EQ(window->StationButtons[10]->toolTip(), PlainHint(QString::fromLatin1(StationAddresses[10])));
 }
 
 QImage Picture(PaintBox* box)
