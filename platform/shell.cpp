@@ -70,6 +70,15 @@ QString Shown(const char* text)
 }
 
 const char* const kFlashedProperty = "ondaluxCaptionFlashed";
+const char* const kCaptionProperty = "ondaluxCaption";
+const char* const kFlashedCaptionProperty = "ondaluxFlashedCaption";
+
+// A caption in its flashed look: the same words between two bold arrows,
+// which the eye catches in the title bar and on the taskbar.
+QString FlashedCaption(const QString& caption)
+{
+    return QString::fromUtf8("\u00BB ") + caption + QString::fromUtf8(" \u00AB");
+}
 
 }  // namespace
 
@@ -90,15 +99,32 @@ BOOL MessageBeep(UINT /*type*/)
 BOOL FlashWindow(HWND window, BOOL invert)
 {
     QWidget* widget = WidgetOf(window);
-    if (widget == nullptr || !widget->isVisible())
+    if (widget == nullptr)
         return 0;
     QWidget* topLevel = widget->window();
     const bool flashed = topLevel->property(kFlashedProperty).toBool();
-    const bool nowFlashed = invert != 0 && !flashed;
-    topLevel->setProperty(kFlashedProperty, nowFlashed);
-    // Qt cannot draw a caption in its inactive look; asking for the user's
-    // attention is the nearest thing the desktop offers.
-    if (invert != 0)
+    const bool nowFlashed = invert != 0 && !flashed && topLevel->isVisible();
+    // Qt cannot draw a caption in its inactive look, and desktops ignore a
+    // request for attention from the window that has the focus: the caption's
+    // text itself changes, and changes back at the next flash. The caption
+    // the window had is given back only if nobody changed it meanwhile.
+    if (nowFlashed != flashed) {
+        topLevel->setProperty(kFlashedProperty, nowFlashed);
+        if (nowFlashed) {
+            const QString caption = topLevel->windowTitle();
+            const QString look = FlashedCaption(caption);
+            topLevel->setProperty(kCaptionProperty, caption);
+            topLevel->setProperty(kFlashedCaptionProperty, look);
+            topLevel->setWindowTitle(look);
+        } else if (topLevel->windowTitle() == topLevel->property(kFlashedCaptionProperty).toString()) {
+            topLevel->setWindowTitle(topLevel->property(kCaptionProperty).toString());
+        }
+    }
+    if (!topLevel->isVisible())
+        return 0;
+    // A window in the background also asks for the user's attention, which
+    // desktops show on its taskbar button.
+    if (invert != 0 && !topLevel->isActiveWindow())
         QApplication::alert(topLevel, 300);
     return flashed ? 1 : 0;
 }
@@ -152,6 +178,8 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
         return 0;
     QMessageBox box(isError ? QMessageBox::Critical : QMessageBox::NoIcon, title, Shown(text),
                     QMessageBox::Ok, WidgetOf(owner));
+    // The text may carry a file name or a server's words: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
     return kOk;

@@ -13,8 +13,11 @@ constexpr int SW_SHOWNORMAL = 1;
 // The system's default beep (type 0). Any thread.
 BOOL MessageBeep(UINT type);
 
-// Flashes the window's caption once (invert: toggles between the active and
-// the inactive look). Main thread.
+// Flashes the window's caption once (invert: toggles between the usual and
+// the flashed look; without invert the usual look comes back). The flashed
+// look is the caption's text between two arrows, since desktops draw
+// captions themselves; a hidden window gets its usual caption back and 0.
+// Returns whether the caption was flashed before the call. Main thread.
 BOOL FlashWindow(HWND window, BOOL invert);
 
 // Opens file (a web or mailto: link) with the desktop's default program.

@@ -250,4 +250,25 @@ TEST(AboutTest, TheCaptionFlashesEveryTickAlsoWhileHidden)
     }
 }
 
+TEST(AboutTest, AShownWindowsCaptionVisiblyAlternatesEvenWhenActive)
+{
+    TAboutForm form;
+    const QString caption = QString::fromUtf8("О программе");
+    form.show();
+    form.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    // The desktop draws the caption: what changes is its text, in the
+    // title bar and on the taskbar, and every other flash it is the
+    // caption again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.windowTitle() != caption; }, 2000));
+    EXPECT_TRUE(form.windowTitle().contains(caption)) << form.windowTitle().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.windowTitle() == caption; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.windowTitle() != caption; }, 2000));
+    // Hidden while flashed, it has its own caption again at the next tick.
+    form.hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.windowTitle() == caption; }, 2000));
+    EXPECT_EQ(FlashWindow(form.Handle(), 1), 0);
+    EXPECT_EQ(form.windowTitle(), caption);
+}
+
 }  // namespace
