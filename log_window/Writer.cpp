@@ -8,10 +8,12 @@
 #include <QSaveFile>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
 #include "Main.h"
 #include "main_rules.h"
@@ -47,6 +49,50 @@ QString FromBytes(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
+
+// The text of the blocks from first to last, joined by '\n'.
+QString TextOfBlocks(const QTextBlock& first, const QTextBlock& last)
+{
+    QString text = first.text();
+    for (QTextBlock block = first; block != last;) {
+        block = block.next();
+        text += QChar(u'\n') + block.text();
+    }
+    return text;
+}
+
+// A line the program appended, kept on its first block: the bytes it was made
+// from, and how it read in the log. A title with line breaks of its own
+// takes several blocks.
+class AppendedLine : public QTextBlockUserData {
+public:
+    AppendedLine(std::string bytes, int blocks, QString text)
+        : bytes_(std::move(bytes)), blocks_(blocks), text_(std::move(text))
+    {
+    }
+
+    const std::string& Bytes() const { return bytes_; }
+
+    // Whether the line still reads as it was appended from first on, with
+    // nothing typed, removed, split or joined; its last block then in last.
+    bool Unchanged(const QTextBlock& first, QTextBlock& last) const
+    {
+        last = first;
+        for (int i = 1; i < blocks_; ++i) {
+            last = last.next();
+            if (!last.isValid()) return false;
+        }
+        return TextOfBlocks(first, last) == (text_.isNull() ? Shown(bytes_) : text_);
+    }
+
+private:
+    std::string bytes_;
+    int blocks_;
+    // How the line read, its blocks joined by '\n'. Null for the usual line,
+    // one block that reads as the text rule shows its bytes: most lines keep
+    // nothing but their bytes.
+    QString text_;
+};
 
 }  // namespace
 
@@ -150,8 +196,10 @@ void TFormWriter::TimerTimer()
     if (NewStationFlag != 0) {
         NewStationFlag = 0;
         AppendLine(StationGapLine());
-        AppendShownLine(
-            ShownStationLine(StationIndex, main_->StatusBar->Text(0), main_->EditText()));
+        const std::string& status = main_->StatusBar->Text(0);
+        const std::string address = main_->EditText();
+        AppendLine(StationLine(StationIndex, status, address),
+                   ShownStationLine(StationIndex, status, address));
     }
     main_->SetCaption(CaptionPrefix, CurrentTitle);
     // Only the title logged last is compared: a title that comes back after
@@ -181,21 +229,46 @@ void TFormWriter::FormDestroy()
 
 void TFormWriter::AppendLine(const std::string& bytes)
 {
-    AppendShownLine(Shown(bytes));
+    AppendLine(bytes, Shown(bytes));
 }
 
-void TFormWriter::AppendShownLine(const QString& line)
+void TFormWriter::AppendLine(const std::string& bytes, const QString& shown)
 {
     // A cursor of its own at the end: the user's caret and selection stay
     // where they are, and nothing reads the whole log.
-    QTextCursor end(Memo->document());
+    QTextDocument* document = Memo->document();
+    QTextCursor end(document);
     end.movePosition(QTextCursor::End);
-    end.insertText(AppendedText(end.block().length() <= 1, line));
+    const bool lastLineEmpty = end.block().length() <= 1;
+    const int start = end.position() + (lastLineEmpty ? 0 : 1);
+    end.insertText(AppendedText(lastLineEmpty, shown));
+
+    // The blocks the line took, as the document split it.
+    QTextBlock first = document->findBlock(start);
+    const QTextBlock last = lastLineEmpty ? end.block().previous() : end.block();
+    QString text = TextOfBlocks(first, last);
+    if (text == Shown(bytes)) text = QString();
+    first.setUserData(
+        new AppendedLine(bytes, last.blockNumber() - first.blockNumber() + 1, std::move(text)));
 }
 
 std::string TFormWriter::LogBytes() const
 {
-    return LogFileBytes(Memo->document()->toRawText());
+    const QTextDocument* document = Memo->document();
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(document->characterCount() + document->blockCount()));
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        if (block != document->begin()) bytes += "\r\n";
+        const auto* line = dynamic_cast<const AppendedLine*>(block.userData());
+        QTextBlock last;
+        if (line != nullptr && line->Unchanged(block, last)) {
+            bytes += line->Bytes();
+            block = last;
+        } else {
+            bytes += LogFileBytes(block.text());
+        }
+    }
+    return bytes;
 }
 
 void TFormWriter::WriteLogFile(const QString& path)

@@ -40,7 +40,7 @@ public:
     QWidget* ToolButton1;  // the 8-wide gap before the save button
     QToolButton* SpeedButtonSaveInfo;
     QWidget* ToolButton2;  // the 33-wide gap after it, which carries the hint
-    QPlainTextEdit* Memo;  // the log itself: there is no other copy
+    QPlainTextEdit* Memo;  // the log itself; each appended line keeps its bytes
     QTimer* Timer;
     QFileDialog* SaveDialogInfo = nullptr;  // made on the first save
 
@@ -59,11 +59,16 @@ public:
     void TimerTimer();
     void SpeedButtonSaveInfoClick();
 
-    // Appends one line (the program's bytes) to the log.
+    // Appends one line (the program's bytes) to the log, shown by the text
+    // rule.
     void AppendLine(const std::string& bytes);
-    // Appends one line as shown.
-    void AppendShownLine(const QString& line);
-    // The whole log as a file holds it: CR LF line breaks, the program's bytes.
+    // Appends one line of the given bytes that the log shows as shown. The
+    // bytes stay with the line: while it reads as it was appended, the files
+    // hold it as those bytes.
+    void AppendLine(const std::string& bytes, const QString& shown);
+    // The whole log as a file holds it, lines joined by CR LF: each line the
+    // program appended as its own bytes, a line the user typed or changed by
+    // the text rule.
     std::string LogBytes() const;
 
 protected:

@@ -16,6 +16,15 @@ std::string DateAndTime(const LogTime& time)
            Ansi(" мин ") + to_string(time.second) + Ansi(" сек ");
 }
 
+// " Станция N >> ".
+std::string StationLineStart(std::int32_t stationIndex)
+{
+    // Widened first: the index is the program's, but nothing here should
+    // overflow whatever it holds.
+    const std::int64_t number = std::int64_t{stationIndex} + 1;
+    return Ansi(" Станция ") + std::to_string(number) + " >> ";
+}
+
 }  // namespace
 
 LogTime LocalLogTime()
@@ -51,14 +60,17 @@ std::string StationGapLine()
     return "  ";
 }
 
+std::string StationLine(std::int32_t stationIndex, const std::string& statusText,
+                        const std::string& address)
+{
+    return StationLineStart(stationIndex) + statusText + " = " + address;
+}
+
 QString ShownStationLine(std::int32_t stationIndex, const std::string& statusText,
                          const std::string& address)
 {
-    // Widened first: the index is the program's, but nothing here should
-    // overflow whatever it holds.
-    const std::int64_t number = std::int64_t{stationIndex} + 1;
-    return Shown(Ansi(" Станция ") + std::to_string(number) + " >> ") + Shown(statusText) +
-           QStringLiteral(" = ") + Shown(address);
+    return Shown(StationLineStart(stationIndex)) + Shown(statusText) + QStringLiteral(" = ") +
+           Shown(address);
 }
 
 std::string TitleLine(const std::string& title)

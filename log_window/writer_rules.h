@@ -39,9 +39,14 @@ std::string SwitchedOffLine(const LogTime& time);
 std::string StationGapLine();
 
 // " Станция N >> " + panel 0 + " = " + the address box, N the preset's
-// number (index plus one). The pieces keep their own encodings, so the line
-// is shown piece by piece: a station name in UTF-8 beside the program's
-// windows-1251 words still reads right.
+// number (index plus one): the program's words in windows-1251, the two texts
+// as they are.
+std::string StationLine(std::int32_t stationIndex, const std::string& statusText,
+                        const std::string& address);
+
+// The station line as the log shows it. The pieces keep their own encodings,
+// so the line is shown piece by piece: a station name in UTF-8 beside the
+// program's windows-1251 words still reads right.
 QString ShownStationLine(std::int32_t stationIndex, const std::string& statusText,
                          const std::string& address);
 
@@ -59,5 +64,6 @@ QString AppendedText(bool lastLineEmpty, const QString& line);
 
 // The file bytes of a log's raw text (lines separated by the document's
 // paragraph or line separators, or by '\n'): every line break as CR LF, the
-// text in the program's bytes (windows-1251, UTF-8 for what it lacks).
+// text in the program's bytes (windows-1251, UTF-8 for what it lacks). This
+// is how lines the user typed or changed are written.
 std::string LogFileBytes(const QString& rawText);

@@ -328,6 +328,80 @@ TEST_F(WriterTest, SavingWritesTheWholeLogAndProposesThePathChosenLast)
     EXPECT_EQ(Messages(), "");
 }
 
+// Titles and station names reach both files as the stream sent them, whatever
+// their encoding; only what the user changed is written by the text rule.
+TEST_F(WriterTest, StreamTextsReachBothFilesAsTheyCameAndEditedLinesByTheTextRule)
+{
+    StartBoth();
+    AnswerSaveDialogs();
+    const std::string utf8 = "Кино – Группа крови / Café Tacvba – Eres ♫";
+    const std::string titles[] = {
+        utf8,
+        Ansi("Кино – Группа крови"),
+        "Bad \x98 bytes \xFF\xC3( \xE2\x82",       // neither UTF-8 nor windows-1251
+        "Radio \xD0\x9A\xD0\x98\xD0\x9D\xD0\x9E",  // windows-1251 that reads as UTF-8 too
+        // Line breaks of their own.
+        "Two\nlines",
+        "Carriage\rreturn",
+        "Crlf\r\ninside\r\n",
+    };
+    NewStationFlag = 1;
+    StationIndex = 4;
+    const std::string station = "Радио Рекорд ♫ Café";
+    window->StatusBar->SetText(0, station);
+    window->SetEditText("http://radio.example:8000/live");
+    writer->TimerTimer();
+    std::vector<std::string> lines = {
+        "  ", Ansi(" Станция 5 >> ") + station + " = http://radio.example:8000/live"};
+    for (const std::string& title : titles) {
+        CurrentTitle = title;
+        writer->TimerTimer();
+        lines.push_back(" " + title);
+    }
+    const auto body = [&lines] {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + "\r\n";
+        return text;
+    };
+    const std::string saved = folder + "/saved.log";
+    answers = {QString::fromStdString(saved)};
+    Save();
+    EXPECT_EQ(ReadFile(saved).substr(HeaderSize()), body());
+
+    // The user adds to the first title's line and joins the next one to it.
+    QTextBlock block = writer->Memo->document()->begin();
+    while (block.isValid() && block.text() != QString::fromStdString(" " + utf8))
+        block = block.next();
+    ASSERT_TRUE(block.isValid());
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    writer->show();
+    writer->Memo->setFocus();
+    writer->Memo->setTextCursor(cursor);
+    QTest::keyClicks(writer->Memo, "!");
+    QTest::keyClick(writer->Memo, Qt::Key_Delete);
+    lines[2] = Ansi(" Кино – Группа крови / Café Tacvba – Eres ♫! Кино – Группа крови");
+    lines.erase(lines.begin() + 3);
+    answers = {QString::fromStdString(saved)};
+    Save();
+    EXPECT_EQ(ReadFile(saved).substr(HeaderSize()), body());
+
+    // The automatic file at shutdown: the same, then the shutdown record.
+    const std::size_t headerSize = HeaderSize();
+    const LogTime from = LocalLogTime();
+    writer.reset();
+    const LogTime to = LocalLogTime();
+    std::string written;
+    for (const LogTime& time : {from, to})
+        if (std::filesystem::exists(folder + "/" + AutoLogFileName(time)))
+            written = ReadFile(folder + "/" + AutoLogFileName(time));
+    ASSERT_GE(written.size(), headerSize + body().size());
+    EXPECT_EQ(written.substr(headerSize, body().size()), body());
+    EXPECT_EQ(written.substr(headerSize + body().size()).rfind(SeparatorLine() + "\r\n", 0), 0u);
+    EXPECT_EQ(Messages(), "");
+}
+
 TEST_F(WriterTest, AFileThatCannotBeMadeIsReportedAndTheLogGoesOn)
 {
     StartBoth();
