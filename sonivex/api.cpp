@@ -158,6 +158,8 @@ QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode)
     if (!stream) return Fail(BASS_ERROR_HANDLE, static_cast<QWORD>(-1));
     const QWORD position = stream->FilePosition(mode);
     if (position == static_cast<QWORD>(-1)) return Fail(BASS_ERROR_ILLPARAM, position);
+    // An ended download says why through the error code.
+    if (mode == BASS_FILEPOS_CONNECTED && position == 0) return Fail(stream->EndError(), position);
     return Succeed(position);
 }
 

@@ -56,7 +56,11 @@ ByteRing::ReadResult ByteRing::Read(std::uint8_t* out, std::size_t size, std::si
     std::function<void()> listener;
     {
         std::unique_lock guard(lock_);
-        dataArrived_.wait(guard, [&] { return held_ > 0 || finished_ || aborted_; });
+        const auto ready = [&] { return held_ > 0 || finished_ || aborted_; };
+        if (readDeadline_ == std::chrono::steady_clock::time_point::max())
+            dataArrived_.wait(guard, ready);
+        else if (!dataArrived_.wait_until(guard, readDeadline_, ready))
+            return ReadResult::Aborted;
         if (aborted_) return ReadResult::Aborted;
         if (held_ == 0) return ReadResult::End;
         bytesRead = std::min(size, held_);
@@ -86,6 +90,15 @@ void ByteRing::Abort()
     {
         std::lock_guard guard(lock_);
         aborted_ = true;
+    }
+    dataArrived_.notify_all();
+}
+
+void ByteRing::SetReadDeadline(std::chrono::steady_clock::time_point deadline)
+{
+    {
+        std::lock_guard guard(lock_);
+        readDeadline_ = deadline;
     }
     dataArrived_.notify_all();
 }

@@ -7,6 +7,7 @@
 // download or an abort.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +39,10 @@ public:
     void Finish();
     // Wakes and fails every read from now on.
     void Abort();
+    // Reads that would wait past deadline fail as if aborted, until the
+    // deadline is lifted (time_point::max()); an aborted read does not
+    // abort the ring. The opening thread bounds its first reads with it.
+    void SetReadDeadline(std::chrono::steady_clock::time_point deadline);
 
     // Called (without the lock) after a read has made room; the download
     // uses it to resume a paused transfer.
@@ -57,6 +62,7 @@ private:
     std::uint64_t taken_ = 0;
     bool finished_ = false;
     bool aborted_ = false;
+    std::chrono::steady_clock::time_point readDeadline_ = std::chrono::steady_clock::time_point::max();
     std::function<void()> spaceListener_;
 };
 

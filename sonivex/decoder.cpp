@@ -19,6 +19,12 @@ namespace {
 
 constexpr int kReadBlock = 4096;
 constexpr std::uint64_t kProbeLimit = 64 * 1024;
+// Data that goes on this long without a sound is not audio any more.
+constexpr std::uint64_t kSoundlessLimit = 256 * 1024;
+// What a first try may read and still be read again: its probe, a header
+// (a WAV header reads 64 KiB ahead, looking for S/PDIF data) and the probe
+// limit of decoding.
+constexpr std::size_t kReplayLimit = 512 * 1024;
 
 // The demuxer a content type names, so that a live stream starts without
 // probing; null when the type says nothing useful.
@@ -54,7 +60,17 @@ ByteRing::ReadResult Decoder::ReadSource(std::uint8_t* out, std::size_t size, st
         nextLink_.erase(0, got);
         return ByteRing::ReadResult::Data;
     }
-    return ring_->Read(out, size, got);
+    const ByteRing::ReadResult result = ring_->Read(out, size, got);
+    if (result == ByteRing::ReadResult::Data && recording_) {
+        if (replay_.size() + got > kReplayLimit) {
+            replayLost_ = true;
+            recording_ = false;
+            replay_.clear();
+        } else {
+            replay_.append(reinterpret_cast<const char*>(out), got);
+        }
+    }
+    return result;
 }
 
 ByteRing::ReadResult Decoder::ReadExactly(std::uint8_t* out, std::size_t size)
@@ -149,7 +165,9 @@ int Decoder::ReadThunk(void* self, std::uint8_t* buffer, int size)
         decoder->nextLink_ = first + decoder->nextLink_;
         if (first.empty()) return AVERROR_EOF;
     }
-    return decoder->ReadLinked(buffer, size);
+    const int read = decoder->ReadLinked(buffer, size);
+    if (read > 0) decoder->consumed_ += static_cast<std::uint64_t>(read);
+    return read;
 }
 
 bool Decoder::OpenFormat(const AVInputFormat* format)
@@ -200,6 +218,60 @@ bool Decoder::NextLink()
     return OpenFormat(av_find_input_format("ogg"));
 }
 
+bool Decoder::OpenFirstSound(const AVInputFormat* format)
+{
+    if (!OpenFormat(format)) return false;
+    // Garbage that a demuxer accepted (a page served as audio/mpeg, AAC
+    // served as MP3) shows here: no frame decodes before the probe limit.
+    const std::uint64_t start = consumed_;
+    std::vector<std::uint32_t> first;
+    while (first.empty()) {
+        if (consumed_ - start > kProbeLimit) return false;
+        const Result result = Decode(first);
+        if (result == Result::Aborted) return false;
+        if (result != Result::Frames && first.empty()) return false;
+    }
+    pending_ = std::move(first);
+    return true;
+}
+
+void Decoder::CloseFormat()
+{
+    avcodec_free_context(&codec_);
+    avformat_close_input(&format_);
+    if (io_ != nullptr) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    swr_free(&resampler_);
+    resamplerRate_ = 0;
+    resamplerFormat_ = -1;
+    resamplerLayout_ = 0;
+    resamplerChannels_ = 0;
+    streamIndex_ = -1;
+}
+
+bool Decoder::Rewind()
+{
+    if (replayLost_ || aborted_) return false;
+    CloseFormat();
+    // Everything read so far, and so everything the reader held back, is in
+    // the replay, in order.
+    pages_ = Pages::Unknown;
+    ready_.clear();
+    pageLeft_ = 0;
+    linkHasData_ = false;
+    linkEnded_ = false;
+    nextLinkBody_ = 0;
+    nextLink_ = std::move(replay_);
+    replay_.clear();
+    recording_ = false;
+    pending_.clear();
+    title_.clear();
+    titleChanged_ = false;
+    return true;
+}
+
 std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteRing> ring, std::string_view contentType,
                                        int outputRate, int& error)
 {
@@ -208,24 +280,16 @@ std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteRing> ring, std::stri
     decoder->outputRate_ = outputRate;
     error = BASS_ERROR_FORMAT;
 
-    if (!decoder->OpenFormat(FormatFor(contentType))) {
+    const AVInputFormat* named = FormatFor(contentType);
+    decoder->recording_ = named != nullptr;
+    bool opened = decoder->OpenFirstSound(named);
+    if (!opened && named != nullptr && decoder->Rewind()) opened = decoder->OpenFirstSound(nullptr);
+    decoder->recording_ = false;
+    decoder->replay_.clear();
+    if (!opened) {
         if (decoder->aborted_) error = BASS_ERROR_UNKNOWN;
         return nullptr;
     }
-
-    // Garbage that a demuxer accepted (a page served as audio/mpeg) shows
-    // here: no frame decodes before the probe limit.
-    std::vector<std::uint32_t> first;
-    while (first.empty()) {
-        if (decoder->ring_->Taken() > kProbeLimit) return nullptr;
-        const Result result = decoder->Decode(first);
-        if (result == Result::Aborted) {
-            error = BASS_ERROR_UNKNOWN;
-            return nullptr;
-        }
-        if (result == Result::End && first.empty()) return nullptr;
-    }
-    decoder->pending_ = std::move(first);
     error = BASS_OK;
     return decoder;
 }
@@ -234,13 +298,7 @@ Decoder::~Decoder()
 {
     av_frame_free(&frame_);
     av_packet_free(&packet_);
-    swr_free(&resampler_);
-    avcodec_free_context(&codec_);
-    avformat_close_input(&format_);
-    if (io_ != nullptr) {
-        av_freep(&io_->buffer);
-        avio_context_free(&io_);
-    }
+    CloseFormat();
 }
 
 bool Decoder::OpenCodec()
@@ -333,8 +391,10 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
         return Result::Frames;
     }
     const std::size_t before = out.size();
+    const std::uint64_t soundlessFrom = consumed_;
     int damaged = 0;
     for (;;) {
+        if (consumed_ - soundlessFrom > kSoundlessLimit) return Result::Undecodable;
         const int read = av_read_frame(format_, packet_);
         if (aborted_) return Result::Aborted;
         if (read == AVERROR_EOF || (read < 0 && avio_feof(io_))) {
@@ -346,13 +406,13 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
                 }
             }
             if (!linkEnded_) return out.size() > before ? Result::Frames : Result::End;
-            if (!NextLink()) return aborted_ ? Result::Aborted : Result::End;
+            if (!NextLink()) return aborted_ ? Result::Aborted : Result::Undecodable;
             if (out.size() > before) return Result::Frames;
             continue;
         }
         if (read < 0) {
             // Damaged data: the demuxer resyncs further on, though not for ever.
-            if (++damaged > 1000) return Result::End;
+            if (++damaged > 1000) return Result::Undecodable;
             continue;
         }
         damaged = 0;
@@ -364,7 +424,7 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
             if (packet_->stream_index > streamIndex_ &&
                 stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
                 streamIndex_ = packet_->stream_index;
-                if (!OpenCodec()) return Result::End;
+                if (!OpenCodec()) return Result::Undecodable;
             } else {
                 av_packet_unref(packet_);
                 continue;
@@ -385,7 +445,7 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
                 std::memcpy(parameters->extradata, extra, sideSize);
                 parameters->extradata_size = static_cast<int>(sideSize);
             }
-            if (!OpenCodec()) return Result::End;
+            if (!OpenCodec()) return Result::Undecodable;
         }
         if (const std::uint8_t* update =
                 av_packet_get_side_data(packet_, AV_PKT_DATA_METADATA_UPDATE, &sideSize)) {

@@ -27,18 +27,23 @@ namespace sonivex {
 
 class Decoder {
 public:
-    // Identifies the format from the ring's first bytes (using the content
-    // type as a hint), opens its decoder and decodes until the first sound,
-    // which it keeps for the first Decode call. Fails (null, with error set
-    // to BASS_ERROR_FORMAT, or BASS_ERROR_UNKNOWN when the read was aborted)
-    // when no audio decodes within the first 64 KiB.
+    // Identifies the format from the ring's first bytes, opens its decoder
+    // and decodes until the first sound, which it keeps for the first Decode
+    // call. The format the content type names is tried first, so that a
+    // live stream starts without probing; when it does not decode, the same
+    // bytes are read again and probed, as stations mislabel their streams.
+    // Fails (null, with error set to BASS_ERROR_FORMAT, or BASS_ERROR_UNKNOWN
+    // when the read was aborted) when no audio decodes within 64 KiB after
+    // the format's header.
     static std::unique_ptr<Decoder> Open(std::shared_ptr<ByteRing> ring,
                                          std::string_view contentType, int outputRate, int& error);
     ~Decoder();
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
-    enum class Result { Frames, End, Aborted };
+    // Undecodable: the data went on, but no sound came of it (damage the
+    // demuxer could not get past, or a codec that would not open).
+    enum class Result { Frames, End, Undecodable, Aborted };
     // Appends the next decoded frames (one or more packets' worth) to out.
     Result Decode(std::vector<std::uint32_t>& out);
 
@@ -56,6 +61,12 @@ public:
 private:
     Decoder() = default;
     bool OpenFormat(const AVInputFormat* format);
+    // OpenFormat, then decoding up to the first sound within the probe limit.
+    bool OpenFirstSound(const AVInputFormat* format);
+    // Closes the demuxer and decoder and hands the bytes read so far back to
+    // the reader, for another try; false when too many were read to keep.
+    bool Rewind();
+    void CloseFormat();
     bool OpenCodec();
     bool NextLink();
     int ReadLinked(std::uint8_t* buffer, int size);
@@ -96,6 +107,13 @@ private:
     std::uint64_t nextLinkBody_ = 0;  // the body length of the next link's first page
     std::string title_;
     bool titleChanged_ = false;
+
+    // While the first format is tried, what it read from the ring is kept,
+    // so that a probe can read it again.
+    bool recording_ = false;
+    bool replayLost_ = false;  // more was read than is kept
+    std::string replay_;
+    std::uint64_t consumed_ = 0;  // bytes handed to the demuxer
 };
 
 }  // namespace sonivex

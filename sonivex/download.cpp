@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <thread>
 
@@ -24,6 +25,20 @@ std::string WithoutLineBreak(const char* data, std::size_t size)
 bool IsStatusLine(std::string_view line)
 {
     return line.substr(0, 5) == "HTTP/" || line.substr(0, 4) == "ICY ";
+}
+
+// Whether a response says where its body ends: a length, or chunks, whose
+// last one libcurl checks. Without either, only the connection's close ends
+// the body.
+bool HasDeclaredEnd(const HttpHeaders& headers)
+{
+    if (headers.Find("content-length")) return true;
+    const auto encoding = headers.Find("transfer-encoding");
+    if (!encoding) return false;
+    std::string lower = *encoding;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("chunked") != std::string::npos;
 }
 
 struct CurlGlobal {
@@ -63,6 +78,11 @@ int Download::ErrorForCurlResult(int curlCode, bool headersComplete)
         case CURLE_SSL_SHUTDOWN_FAILED:
         case CURLE_USE_SSL_FAILED:
             return BASS_ERROR_TLS;
+        case CURLE_PARTIAL_FILE:  // shorter than its Content-Length
+        case CURLE_RECV_ERROR:    // also a chunk size that overflows or is no number
+            return BASS_ERROR_HTTP;
+        case CURLE_BAD_CONTENT_ENCODING:  // "gzip" that is not
+            return BASS_ERROR_FORMAT;
         case CURLE_TOO_MANY_REDIRECTS:
         case CURLE_HTTP_RETURNED_ERROR:
         case CURLE_UNSUPPORTED_PROTOCOL:  // also an answer that is not HTTP (HTTP/0.9)
@@ -267,11 +287,13 @@ void Download::Cancel()
     Wake();
 }
 
-Download::WaitResult Download::WaitForBody(std::size_t bytes, const std::atomic<bool>& abort)
+Download::WaitResult Download::WaitForBody(std::size_t bytes, const std::atomic<bool>& abort,
+                                           Clock::time_point deadline)
 {
     std::unique_lock guard(lock_);
     for (;;) {
         if (abort.load() || Cancelled()) return WaitResult::Aborted;
+        if (Clock::now() >= deadline) return WaitResult::TimedOut;
         if (error_ != BASS_OK && !headersComplete_) return WaitResult::Failed;
         if (headersComplete_ && (prefix_.size() + spill_.size() >= bytes || ended_))
             return prefix_.empty() && spill_.empty() && error_ != BASS_OK ? WaitResult::Failed
@@ -281,11 +303,13 @@ Download::WaitResult Download::WaitForBody(std::size_t bytes, const std::atomic<
     }
 }
 
-Download::WaitResult Download::WaitForWholeBody(const std::atomic<bool>& abort)
+Download::WaitResult Download::WaitForWholeBody(const std::atomic<bool>& abort,
+                                                Clock::time_point deadline)
 {
     std::unique_lock guard(lock_);
     for (;;) {
         if (abort.load() || Cancelled()) return WaitResult::Aborted;
+        if (Clock::now() >= deadline) return WaitResult::TimedOut;
         if (ended_ || prefix_.size() >= kPrefixLimit)
             return prefix_.empty() && error_ != BASS_OK ? WaitResult::Failed : WaitResult::Ready;
         changed_.wait_for(guard, std::chrono::milliseconds(20));
@@ -332,6 +356,15 @@ int Download::Error() const
 {
     std::lock_guard guard(lock_);
     return error_;
+}
+
+int Download::EndError() const
+{
+    std::lock_guard guard(lock_);
+    if (error_ != BASS_OK || !ended_) return error_;
+    // A live stream has no end of its own: the server closing it is a
+    // broken transfer, not the end of a file.
+    return HasDeclaredEnd(final_) ? BASS_OK : BASS_ERROR_HTTP;
 }
 
 std::uint64_t Download::AudioBytes() const

@@ -52,13 +52,15 @@ public:
     static std::shared_ptr<Download> Start(DownloadOptions options, Listener listener);
     ~Download();
 
-    enum class WaitResult { Ready, Failed, Aborted };
+    using Clock = std::chrono::steady_clock;
+    enum class WaitResult { Ready, Failed, Aborted, TimedOut };
     // Waits until the final response's head is in and the prefix holds at
     // least bytes (or the body has ended), or the transfer failed, or abort
-    // is set (checked every few milliseconds).
-    WaitResult WaitForBody(std::size_t bytes, const std::atomic<bool>& abort);
-    // Waits until the body has ended or filled the prefix.
-    WaitResult WaitForWholeBody(const std::atomic<bool>& abort);
+    // is set (checked every few milliseconds), or the deadline has passed.
+    WaitResult WaitForBody(std::size_t bytes, const std::atomic<bool>& abort,
+                           Clock::time_point deadline);
+    // Waits until the body has ended or filled the prefix, as above.
+    WaitResult WaitForWholeBody(const std::atomic<bool>& abort, Clock::time_point deadline);
 
     // Moves the prefix into ring and sends the rest of the audio there;
     // from now on the listener hears of audio, the prefix first.
@@ -76,6 +78,9 @@ public:
     std::string ContentType() const;
     bool Connected() const;            // false once the transfer has ended
     int Error() const;                 // a BASS_ERROR_* code once failed, else BASS_OK
+    // Why an ended body ended: Error(), or for a body that only the close of
+    // the connection could end (no length, no chunks) BASS_ERROR_HTTP.
+    int EndError() const;
     std::uint64_t AudioBytes() const;  // audio bytes received, spill included
 
     // Maps a finished transfer's libcurl result to an error code.

@@ -304,6 +304,31 @@ std::string ResolveUrl(std::string_view base, std::string_view reference)
     return IsHttpUrl(resolved) ? resolved : std::string();
 }
 
+std::string NormalisedUrl(std::string_view url)
+{
+    const std::string resolved = ResolveUrl({}, url);
+    UrlHandle handle = NewUrlHandle();
+    if (resolved.empty() || !handle ||
+        curl_url_set(handle.get(), CURLUPART_URL, resolved.c_str(), 0) != CURLUE_OK)
+        return std::string(url);
+    curl_url_set(handle.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    char* host = nullptr;
+    if (curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK && host != nullptr) {
+        std::string lower(host);
+        curl_free(host);
+        for (char& c : lower)
+            c = LowerAscii(c);
+        curl_url_set(handle.get(), CURLUPART_HOST, lower.c_str(), 0);
+    }
+    char* text = nullptr;
+    if (curl_url_get(handle.get(), CURLUPART_URL, &text, CURLU_NO_DEFAULT_PORT) != CURLUE_OK ||
+        text == nullptr)
+        return resolved;
+    std::string normal(text);
+    curl_free(text);
+    return normal;
+}
+
 bool IsHttpUrl(std::string_view url)
 {
     std::size_t hostStart = 0;

@@ -81,6 +81,12 @@ std::vector<std::string> ParsePlaylist(PlaylistKind kind, std::string_view text,
 // reference cannot be parsed (or hold a NUL byte), or for a Windows path.
 std::string ResolveUrl(std::string_view base, std::string_view reference);
 
+// url as one address is compared with another: ResolveUrl's normal form,
+// the host in lower case, without the scheme's default port and without a
+// fragment. "HTTP://Radio.Example:80/a#x" and "http://radio.example/a" give
+// the same. Returns url unchanged when it does not parse.
+std::string NormalisedUrl(std::string_view url);
+
 // True when url starts with "http://" or "https://" (any case), names a host
 // and is accepted as it stands by libcurl's URL parser, as CURLOPT_URL would
 // accept it (so no spaces, no control bytes, no NUL).

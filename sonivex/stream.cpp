@@ -108,17 +108,32 @@ void Stream::CancelOpen()
     if (ring) ring->Abort();
 }
 
+std::chrono::milliseconds Stream::SettleTime() const
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline_ - Download::Clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), kSettleTime);
+}
+
 int Stream::Open(const std::string& url, const std::atomic<bool>& abort)
 {
+    // A server that dribbles its answer a byte at a time, or playlists of
+    // silent or ever new entries, would otherwise hold the caller for as
+    // long as they like: every connection has its own limits, the whole
+    // open has this one.
+    deadline_ = Download::Clock::now() +
+                std::chrono::milliseconds(std::int64_t{kOpenTimeouts} * settings_.connectTimeoutMs);
+    fetches_ = 0;
     std::set<std::string> visited;
     const int result = OpenAddress(url, 0, visited, abort);
     if (result != BASS_OK) return result;
 
     // Fill the download buffer to the pre-buffer level, or until the
-    // download ends (a short stream) or BASS_Free comes.
+    // download ends (a short stream), the deadline passes (the stream plays
+    // with what it has) or BASS_Free comes.
     const std::uint64_t target =
         ring_->Capacity() * static_cast<std::uint64_t>(settings_.prebufPercent) / 100;
-    while (ring_->Written() - ring_->Taken() < target && download_->Connected()) {
+    while (ring_->Written() - ring_->Taken() < target && download_->Connected() && !Expired()) {
         if (abort.load()) return BASS_ERROR_UNKNOWN;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -129,17 +144,21 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
                         const std::atomic<bool>& abort)
 {
     if (!IsHttpUrl(url)) return BASS_ERROR_ILLPARAM;
-    // Playlist entries come back in libcurl's normal form: remember both, so
-    // that a playlist naming itself is caught at once.
-    visited.insert(url);
-    visited.insert(ResolveUrl("", url));
+    if (Expired()) return BASS_ERROR_TIMEOUT;
+    ++fetches_;
+    // Playlist entries come back in libcurl's normal form, and a playlist
+    // may name itself with another case or port: compared as one address.
+    visited.insert(NormalisedUrl(url));
     auto download = Connect(url);
-    switch (download->WaitForBody(512, abort)) {
+    switch (download->WaitForBody(512, abort, deadline_)) {
         case Download::WaitResult::Aborted:
             download->Cancel();
             return BASS_ERROR_UNKNOWN;
+        case Download::WaitResult::TimedOut:
+            download->Cancel();
+            return BASS_ERROR_TIMEOUT;
         case Download::WaitResult::Failed: {
-            download->WaitFinished(kSettleTime);
+            download->WaitFinished(SettleTime());
             const int error = download->Error();
             return error != BASS_OK ? error : BASS_ERROR_FORMAT;
         }
@@ -156,24 +175,33 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
     if (kind == PlaylistKind::Hls || depth >= kPlaylistDepth) {
         // HLS is a list of segments, not of stations.
         download->Cancel();
-        download->WaitFinished(kSettleTime);
+        download->WaitFinished(SettleTime());
         return BASS_ERROR_FORMAT;
     }
-    if (download->WaitForWholeBody(abort) == Download::WaitResult::Aborted) {
-        download->Cancel();
-        return BASS_ERROR_UNKNOWN;
+    switch (download->WaitForWholeBody(abort, deadline_)) {
+        case Download::WaitResult::Aborted:
+            download->Cancel();
+            return BASS_ERROR_UNKNOWN;
+        case Download::WaitResult::TimedOut:
+            download->Cancel();
+            return BASS_ERROR_TIMEOUT;
+        case Download::WaitResult::Failed:
+        case Download::WaitResult::Ready:
+            break;
     }
     const std::string text = download->Prefix();
     const std::string base = download->EffectiveUrl();
     download->Cancel();
-    download->WaitFinished(kSettleTime);
+    download->WaitFinished(SettleTime());
 
     int result = BASS_ERROR_FORMAT;  // a playlist without a usable entry
     for (const std::string& entry : ParsePlaylist(kind, text, base)) {
-        if (visited.count(entry)) continue;
+        if (visited.count(NormalisedUrl(entry))) continue;
+        if (fetches_ >= kMaxOpenFetches || Expired()) break;
         result = OpenAddress(entry, depth + 1, visited, abort);
         if (result == BASS_OK || abort.load()) break;
     }
+    if (result != BASS_OK && result != BASS_ERROR_UNKNOWN && Expired()) return BASS_ERROR_TIMEOUT;
     return result;
 }
 
@@ -200,10 +228,14 @@ int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atom
     download->AttachRing(ring_);
 
     int error = BASS_OK;
+    // The decoder's first reads wait for data: not past the deadline.
+    ring_->SetReadDeadline(deadline_);
     decoder_ = Decoder::Open(ring_, download->ContentType(), settings_.outputRate, error);
+    ring_->SetReadDeadline(Download::Clock::time_point::max());
     if (!decoder_) {
         download->Cancel();
         if (abort.load()) return BASS_ERROR_UNKNOWN;
+        if (Expired()) return BASS_ERROR_TIMEOUT;
         // A download that broke before the first sound says why itself.
         const int downloadError = download->Error();
         return downloadError != BASS_OK && downloadError != BASS_ERROR_UNKNOWN ? downloadError
@@ -237,7 +269,8 @@ void Stream::OnMetadata(std::string_view text)
     const HSTREAM handle = handle_.load();
     if (freed_ || handle == 0) return;
     for (const Sync& sync : syncs)
-        if (sync.type == BASS_SYNC_META) PostSync({sync.handle, handle, 0, sync.proc, sync.user});
+        if (sync.type == BASS_SYNC_META)
+            PostSync({sync.handle, handle, 0, sync.proc, sync.user}, /*coalesce=*/true);
 }
 
 bool Stream::Play(Mixer& mixer)
@@ -265,6 +298,11 @@ void Stream::DecodeLoop()
         const Decoder::Result result = decoder_->Decode(frames);
         std::string title;
         if (decoder_->TakeTitle(title)) OnMetadata(title);
+        if (result == Decoder::Result::Undecodable) {
+            // Nothing more will play: the download need not go on.
+            undecodable_ = true;
+            download_->Cancel();
+        }
         if (result != Decoder::Result::Frames) break;
         // Wait for room in the playback buffer: it holds bufferMs of sound
         // ahead of the output. A full buffer is left to drain by a quarter
@@ -302,10 +340,16 @@ QWORD Stream::FilePosition(DWORD mode) const
         case BASS_FILEPOS_CURRENT:
             return ring_->Taken();
         case BASS_FILEPOS_CONNECTED:
-            return download_ && download_->Connected() ? 1 : 0;
+            return download_ && download_->Connected() && !undecodable_ ? 1 : 0;
         default:
             return static_cast<QWORD>(-1);
     }
+}
+
+int Stream::EndError() const
+{
+    if (undecodable_) return BASS_ERROR_FORMAT;
+    return download_ ? download_->EndError() : BASS_OK;
 }
 
 std::string Stream::Tags(DWORD type, bool& has) const

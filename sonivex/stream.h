@@ -25,6 +25,11 @@
 
 namespace sonivex {
 
+// An open ends by this many connect timeouts, whatever the servers do.
+constexpr int kOpenTimeouts = 3;
+// At most this many addresses are fetched in one open, playlists included.
+constexpr int kMaxOpenFetches = 64;
+
 struct StreamSettings {
     int outputRate = 44100;
     int bufferMs = 500;      // decoded sound kept ahead of the output
@@ -59,6 +64,10 @@ public:
     void Free(Mixer* mixer);
 
     QWORD FilePosition(DWORD mode) const;
+    // Why the stream's data ended, once it has: BASS_OK for a complete
+    // download, else the download's error or BASS_ERROR_FORMAT when the
+    // decoder could make nothing of the data.
+    int EndError() const;
     // The tag block or text of that type, or "" with has false.
     std::string Tags(DWORD type, bool& has) const;
     HSYNC AddSync(DWORD type, SYNCPROC* proc, void* user, HSYNC handle);
@@ -73,6 +82,10 @@ public:
 private:
     int OpenAddress(const std::string& url, int depth, std::set<std::string>& visited,
                     const std::atomic<bool>& abort);
+    bool Expired() const { return Download::Clock::now() >= deadline_; }
+    // How long a finished download may take to say its last word: at most
+    // kSettleTime, and never past the open's deadline.
+    std::chrono::milliseconds SettleTime() const;
     int OpenAudio(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort);
     std::shared_ptr<Download> Connect(const std::string& url);
     void OnMetadata(std::string_view text);
@@ -85,6 +98,11 @@ private:
         void* user;
     };
 
+    // One deadline for the whole open, playlists and their entries
+    // included, and a bound on the addresses it fetches (Open thread only).
+    Download::Clock::time_point deadline_ = Download::Clock::time_point::max();
+    int fetches_ = 0;
+
     const StreamSettings settings_;
     const DWORD flags_;
     DOWNLOADPROC* const proc_;
@@ -92,6 +110,7 @@ private:
     std::atomic<HSTREAM> handle_{0};
     std::atomic<bool> freed_{false};
     std::atomic<bool> playing_{false};
+    std::atomic<bool> undecodable_{false};
 
     std::shared_ptr<Download> download_;  // the audio download
     std::shared_ptr<Download> opening_;   // the download Open waits on (under lock_)

@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
+#include <utility>
 #include <thread>
 
 namespace sonivex {
@@ -12,7 +14,13 @@ namespace {
 struct Dispatcher {
     std::mutex lock;
     std::condition_variable posted;
-    std::deque<SyncEvent> queue;
+    struct Pending {
+        SyncEvent event;
+        bool coalesce;
+    };
+    std::deque<Pending> queue;
+    // The syncs (with their channels) that have a state event waiting.
+    std::set<std::pair<DWORD, HSYNC>> waitingState;
     std::function<bool(DWORD, HSYNC)> isAlive;
     bool started = false;
 
@@ -24,8 +32,12 @@ struct Dispatcher {
             {
                 std::unique_lock guard(lock);
                 posted.wait(guard, [&] { return !queue.empty(); });
-                event = queue.front();
+                const Pending next = queue.front();
                 queue.pop_front();
+                event = next.event;
+                // From here on a new state is a new event: this one may
+                // already have read the one before it.
+                if (next.coalesce) waitingState.erase({event.channel, event.sync});
                 alive = isAlive;
             }
             if (alive && !alive(event.channel, event.sync)) continue;
@@ -50,12 +62,13 @@ void SetSyncLiveness(std::function<bool(DWORD, HSYNC)> isAlive)
     d.isAlive = std::move(isAlive);
 }
 
-void PostSync(const SyncEvent& event)
+void PostSync(const SyncEvent& event, bool coalesce)
 {
     Dispatcher& d = TheDispatcher();
     {
         std::lock_guard guard(d.lock);
-        d.queue.push_back(event);
+        if (coalesce && !d.waitingState.insert({event.channel, event.sync}).second) return;
+        d.queue.push_back({event, coalesce});
         if (!d.started) {
             d.started = true;
             std::thread([&d] { d.Run(); }).detach();

@@ -21,7 +21,12 @@ struct SyncEvent {
 
 // Queues an event. Before it runs, isAlive(channel) is asked again, so a
 // freed stream's pending syncs are dropped.
-void PostSync(const SyncEvent& event);
+//
+// A state event (coalesce true: a new title, which the callback reads when
+// it runs) is not queued again while the same sync of the same channel
+// still waits: however fast a server changes its titles, each sync has at
+// most one such event pending, and it reads the newest.
+void PostSync(const SyncEvent& event, bool coalesce = false);
 void SetSyncLiveness(std::function<bool(DWORD channel, HSYNC sync)> isAlive);
 
 }  // namespace sonivex

@@ -117,7 +117,11 @@ SONIVEX_API float BASS_GetVolume(void);
  * its format is known and NET_PREBUF percent of its download buffer is
  * filled; 0 on failure, with BASS_ERROR_CONNECT, _TIMEOUT, _HTTP, _FORMAT
  * (no audio, an HLS playlist), _TLS, _ILLPARAM (not an http(s) address) or
- * _INIT. Blocks the calling thread meanwhile. offset must be 0.
+ * _INIT. Blocks the calling thread meanwhile, but never longer than three
+ * times NET_TIMEOUT in all, playlists and their entries included (then
+ * _TIMEOUT or the last entry's error; a stream whose format is known by
+ * then is returned with what it has buffered). Playlists are followed three
+ * levels deep and at most 64 addresses are fetched. offset must be 0.
  *
  * With BASS_STREAM_STATUS and a proc, proc receives, on a thread of the
  * library's own or on the calling thread: (status line, 0, user) for each
@@ -137,7 +141,12 @@ SONIVEX_API BOOL BASS_StreamFree(HSTREAM handle);
 /* A position in the stream's download (BASS_FILEPOS_*): END the download
  * buffer's size in bytes, DOWNLOAD the audio bytes received, CURRENT the
  * bytes the decoder has taken (DOWNLOAD - CURRENT is what the buffer holds,
- * never more than END), CONNECTED 1 or 0. (QWORD)-1 on failure. */
+ * never more than END), CONNECTED 1 or 0. (QWORD)-1 on failure.
+ * CONNECTED 0 also sets the error code to why the stream's data ended:
+ * BASS_OK for a complete download (a body of known length), BASS_ERROR_HTTP
+ * for a broken transfer (a live stream the server closed, a cut or broken
+ * chunked body), BASS_ERROR_TIMEOUT for a server gone silent,
+ * BASS_ERROR_FORMAT for data that does not decode. */
 SONIVEX_API QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
 
 /* The stream's tags, or NULL when there are none (error code BASS_OK) or
@@ -155,8 +164,10 @@ SONIVEX_API const char *BASS_ChannelGetTags(DWORD handle, DWORD tags);
 /* With BASS_SYNC_META: proc(sync, handle, 0, user) runs each time a new
  * metadata text with content arrives. Syncs run on one thread of the
  * library's own, in order, with no lock held; a blocked sync delays later
- * syncs only. A freed stream's pending syncs are dropped. Returns the sync's
- * handle, 0 on failure. */
+ * syncs only. A freed stream's pending syncs are dropped. A title is state,
+ * not an event: while a META sync waits to run, newer titles add no further
+ * calls, and the call that runs reads the newest (BASS_TAG_META). Returns
+ * the sync's handle, 0 on failure. */
 SONIVEX_API HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC *proc,
                                       void *user);
 

@@ -242,6 +242,19 @@ TEST(ResolveUrl, FollowsRfc3986AndKeepsOnlyHttp)
     }
 }
 
+TEST(NormalisedUrl, OneAddressInEveryFormHasOneForm)
+{
+    const std::string plain = NormalisedUrl("http://radio.example/live?x=1");
+    for (const char* form : {"HTTP://Radio.EXAMPLE/live?x=1", "http://radio.example:80/live?x=1",
+                             "http://radio.example/live?x=1#top", " http://radio.example/live?x=1"})
+        EXPECT_EQ(NormalisedUrl(form), plain) << form;
+    EXPECT_EQ(NormalisedUrl("https://radio.example:443/a"), NormalisedUrl("https://radio.example/a"));
+    // What makes another address stays.
+    for (const char* other : {"http://radio.example/Live?x=1", "http://radio.example:8000/live?x=1",
+                              "https://radio.example/live?x=1", "http://radio.example/live?x=2"})
+        EXPECT_NE(NormalisedUrl(other), plain) << other;
+}
+
 TEST(IsHttpUrl, AcceptsWhatCurlWouldFetchOverHttp)
 {
     for (std::string_view url : {"http://a/", "HTTPS://a:8443/x?y#z", "http://[::1]:8000/",

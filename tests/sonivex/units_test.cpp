@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -15,6 +17,7 @@
 #include "mixer.h"
 #include "spectrum.h"
 #include "stream.h"
+#include "sync_dispatcher.h"
 
 namespace sonivex {
 namespace {
@@ -287,6 +290,58 @@ TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
     ring.StopWaiting();
     EXPECT_TRUE(wakes(stopped));
     ring.WaitForRoom(4);  // returns at once from now on
+}
+
+// What the sync thread did, for the dispatcher's test.
+struct SyncLog {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool gateOpen = false;
+    bool firstRunning = false;
+    std::vector<std::pair<HSYNC, DWORD>> calls;
+
+    static void Proc(HSYNC sync, DWORD, DWORD data, void* user)
+    {
+        auto* self = static_cast<SyncLog*>(user);
+        std::unique_lock guard(self->lock);
+        self->calls.emplace_back(sync, data);
+        self->firstRunning = true;
+        self->changed.notify_all();
+        self->changed.wait(guard, [&] { return self->gateOpen; });
+    }
+    bool WaitFor(const std::function<bool()>& done)
+    {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, std::chrono::seconds(5), done);
+    }
+};
+
+TEST(SyncDispatcher, AStateWaitsOnceHoweverOftenItChangesAndEventsKeepTheirOrder)
+{
+    SetSyncLiveness({});
+    SyncLog log;
+    constexpr DWORD kChannel = 0x7001;
+    constexpr HSYNC kTitle = 0x11, kOther = 0x12, kMarker = 0x13;
+    // The first title runs and blocks the sync thread.
+    PostSync({kTitle, kChannel, 0, &SyncLog::Proc, &log}, true);
+    ASSERT_TRUE(log.WaitFor([&] { return log.firstRunning; }));
+    // Meanwhile a flood of titles, an event that is no state, and titles of
+    // another sync: each state sync waits once, the event as often as posted.
+    for (int i = 0; i < 10000; ++i) PostSync({kTitle, kChannel, 0, &SyncLog::Proc, &log}, true);
+    PostSync({kOther, kChannel, 1, &SyncLog::Proc, &log}, false);
+    PostSync({kOther, kChannel, 2, &SyncLog::Proc, &log}, false);
+    for (int i = 0; i < 100; ++i) PostSync({kMarker, kChannel + 1, 0, &SyncLog::Proc, &log}, true);
+    {
+        std::lock_guard guard(log.lock);
+        log.gateOpen = true;
+    }
+    log.changed.notify_all();
+    ASSERT_TRUE(log.WaitFor([&] { return log.calls.size() >= 5; }));
+    const std::vector<std::pair<HSYNC, DWORD>> expected = {
+        {kTitle, 0}, {kTitle, 0}, {kOther, 1}, {kOther, 2}, {kMarker, 0}};
+    // The marker came last of everything posted: nothing else is waiting.
+    std::lock_guard guard(log.lock);
+    EXPECT_EQ(log.calls, expected);
 }
 
 TEST(Spectrum, AFullScaleSineAtABinsCentreReadsOne)

@@ -249,6 +249,8 @@ std::vector<std::string> CodecOptions(const std::string& codec, int bitrateKbps)
     if (codec == "vorbis") return {"-c:a", "libvorbis", "-b:a", bitrate, "-f", "ogg"};
     if (codec == "opus") return {"-c:a", "libopus", "-b:a", bitrate, "-f", "ogg"};
     if (codec == "flac") return {"-c:a", "flac", "-f", "flac"};
+    if (codec == "wav") return {"-c:a", "pcm_s16le", "-f", "wav"};
+    if (codec == "wavfloat") return {"-c:a", "pcm_f32le", "-f", "wav"};
     throw std::invalid_argument("no such test codec: " + codec);
 }
 

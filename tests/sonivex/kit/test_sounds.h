@@ -20,8 +20,9 @@ std::string ToneSource(int frequency, int sampleRate, int channels, double secon
 
 // The ffmpeg output options for a codec: "mp3" (bare MPEG frames, no ID3 tag
 // and no Xing frame, as a radio sends them), "aac" (ADTS), "vorbis" and
-// "opus" (Ogg), "flac" (native FLAC; the bit rate is ignored). Other names
-// throw std::invalid_argument.
+// "opus" (Ogg), "flac" (native FLAC; the bit rate is ignored), "wav" (16-bit
+// PCM) and "wavfloat" (32-bit float PCM). Other names throw
+// std::invalid_argument.
 std::vector<std::string> CodecOptions(const std::string& codec, int bitrateKbps);
 
 // A tone encoded with the codec, as the bytes of a file or stream.
