@@ -16,6 +16,10 @@ namespace {
 // How long the buffer may stand still before the wait gives up on it, and
 // the least time between two passes of the wait.
 constexpr auto kStallLimit = std::chrono::seconds(10);
+// However slowly it rises, the wait ends this long after it began: a
+// stream that trickles in plays with what it has, and every other station
+// is refused only this long.
+constexpr auto kWaitLimit = std::chrono::seconds(30);
 constexpr auto kPassInterval = std::chrono::milliseconds(10);
 
 void Send(TStreamStatus code, LPARAM value)
@@ -33,7 +37,8 @@ void SendText(TStreamStatus code, const std::string& text)
 bool WaitForBuffer(HSTREAM stream)
 {
     std::int32_t best = -1;
-    auto lastRise = std::chrono::steady_clock::now();
+    const auto began = std::chrono::steady_clock::now();
+    auto lastRise = began;
     auto nextPass = std::chrono::steady_clock::now();
     for (;;) {
         std::this_thread::sleep_until(nextPass);
@@ -54,7 +59,8 @@ bool WaitForBuffer(HSTREAM stream)
             lastRise = now;
         }
         // A connection that ended or stands still fills no more.
-        if (BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0 || now - lastRise >= kStallLimit)
+        if (BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0 || now - lastRise >= kStallLimit ||
+            now - began >= kWaitLimit)
             return buffered;
     }
 }

@@ -112,6 +112,48 @@ TEST_F(ProgramTest, AStartWhileAWorkerRunsIsRefusedWithABeep)
     EXPECT_EQ(proxy.Requests().size(), 1u);  // nothing else was started
 }
 
+TEST_F(ProgramTest, AHostileStationHoldsTheWorkerOnlyWithinItsBounds)
+{
+    // A connect limit of 1 s: an open ends by 3 s, whatever its server does.
+    BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 1000);
+    struct Restore {
+        ~Restore() { BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 5000); }
+    } restore;
+    const std::string head = kit::Script::IcyHead({"content-type:audio/mpeg", "icy-name:Trickle"});
+    // A byte every 100 ms: the stream never gets going.
+    proxy.Route(StationAddresses[0], kit::Script().Send(head).SendSlowly(Tone(), 1, 100));
+    // Enough to start, then a kilobyte a second: the buffer rises all the
+    // time, too slowly to fill.
+    proxy.Route(StationAddresses[1],
+                kit::Script().Send(head + Tone().substr(0, 20000)).SendSlowly(Tone().substr(20000), 100, 100));
+    proxy.Route(StationAddresses[2], Station("Next"));
+    QElapsedTimer timer;
+    timer.start();
+    Start();
+    ASSERT_TRUE(WorkerDone(10000));
+    std::printf("[ program  ] a dribbled station held the worker %lld ms\n", timer.elapsed());
+    EXPECT_LT(timer.elapsed(), 4500);
+    EXPECT_EQ(Panel(0), Ansi("Не могу соединиться с сервером..."));
+    // The next station is taken at once.
+    QTest::mouseClick(window->StationButtons[2], Qt::LeftButton);
+    EXPECT_EQ(StationIndex, 2);
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(0), "Next");
+    EXPECT_EQ(Messages(), "");
+
+    // However slowly a buffer rises, the wait ends after 30 s and the
+    // stream plays with what it has.
+    timer.restart();
+    QTest::mouseClick(window->StationButtons[1], Qt::LeftButton);
+    EXPECT_EQ(StationIndex, 1);
+    ASSERT_TRUE(WorkerDone(45000));
+    std::printf("[ program  ] a trickling station held the worker %lld ms\n", timer.elapsed());
+    EXPECT_LT(timer.elapsed(), 34000);
+    EXPECT_EQ(Panel(0), "Trickle");
+    EXPECT_NE(CurrentStream.load(), 0u);
+    EXPECT_EQ(Messages(), "");
+}
+
 TEST_F(ProgramTest, TheStatusBarFollowsASuccessfulAndAFailedStart)
 {
     proxy.Route(StationAddresses[0], Station("Radio Jazz", {"StreamTitle='Miles Davis - So What';"}, " 128"));
