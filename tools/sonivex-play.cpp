@@ -3,11 +3,14 @@
 //   sonivex-play [--seconds N] [--volume V] [--no-sound] ADDRESS
 //
 // One line per event: the server's status, the buffer filling, the station's
-// name and bit rate, each new title, errors with their code's name. Ends
-// after N seconds or on Ctrl-C; exits with 1 when the stream cannot be
+// name and bit rate, each new title, errors with their code's name, and why
+// the stream ended. Ends after N seconds or on Ctrl-C or SIGTERM, also while
+// the station is still being opened; exits with 1 when the stream cannot be
 // opened, 2 for a bad command line.
 #include <atomic>
 #include <chrono>
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +25,7 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_opening{false};
 std::mutex g_printLock;
 const auto g_start = std::chrono::steady_clock::now();
 
@@ -69,6 +73,46 @@ const char* ErrorName(int code)
     }
 }
 
+// Why a stream's data ended, in words.
+const char* EndReason(int code)
+{
+    switch (code) {
+        case BASS_OK:
+            return "the whole stream was received";
+        case BASS_ERROR_HTTP:
+            return "the connection broke or the server closed it";
+        case BASS_ERROR_TIMEOUT:
+            return "the server sent nothing for too long";
+        case BASS_ERROR_FORMAT:
+            return "the data could not be decoded";
+        case BASS_ERROR_TLS:
+            return "the secure connection failed";
+        case BASS_ERROR_CONNECT:
+            return "the connection was lost";
+        default:
+            return "an unknown failure";
+    }
+}
+
+// Ctrl-C and SIGTERM arrive at a thread of their own, which may call the
+// library: freeing it ends an open in progress at once. Every other thread,
+// the library's included, has the two signals blocked.
+void WatchSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals] {
+        int signal = 0;
+        while (sigwait(&signals, &signal) == 0) {
+            g_stop = true;
+            if (g_opening) BASS_Free();
+        }
+    }).detach();
+}
+
 // The title between "StreamTitle='" and the "';" that ends it.
 std::string TitleOf(const char* metadata)
 {
@@ -85,8 +129,7 @@ void OnDownload(const void* buffer, DWORD length, void*)
 {
     if (buffer != nullptr && length == 0)
         Print("status: " + platform::DisplayText(static_cast<const char*>(buffer)));
-    else if (buffer == nullptr)
-        Print("download ended");
+    // The end of the download is told by the main loop, with its reason.
 }
 
 void OnMetadata(HSYNC, DWORD channel, DWORD, void*)
@@ -168,8 +211,7 @@ int main(int argc, char** argv)
     }
     if (address == nullptr) return Usage();
 
-    std::signal(SIGINT, [](int) { g_stop = true; });
-    std::signal(SIGTERM, [](int) { g_stop = true; });
+    WatchSignals();
 
     if (!BASS_Init(sound ? -1 : 0, 44100, 0, nullptr, nullptr)) {
         Print(std::string("error: no sound output: ") + ErrorName(BASS_ErrorGetCode()));
@@ -183,10 +225,18 @@ int main(int argc, char** argv)
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
 
+    g_opening = true;
     const HSTREAM stream =
-        BASS_StreamCreateURL(address, 0, BASS_STREAM_STATUS, &OnDownload, nullptr);
+        g_stop ? 0 : BASS_StreamCreateURL(address, 0, BASS_STREAM_STATUS, &OnDownload, nullptr);
+    const int openError = BASS_ErrorGetCode();
+    g_opening = false;
+    if (g_stop) {
+        Print("stopped");
+        BASS_Free();
+        std::_Exit(0);
+    }
     if (stream == 0) {
-        Print(std::string("error: cannot open ") + address + ": " + ErrorName(BASS_ErrorGetCode()));
+        Print(std::string("error: cannot open ") + address + ": " + ErrorName(openError));
         BASS_Free();
         return 1;
     }
@@ -203,6 +253,7 @@ int main(int argc, char** argv)
     Print("playing");
 
     bool heard = false;
+    bool downloading = true;
     const auto until = std::chrono::steady_clock::now() +
                        std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     while (!g_stop && (seconds < 0 || std::chrono::steady_clock::now() < until)) {
@@ -214,6 +265,11 @@ int main(int argc, char** argv)
                 if (heard)
                     Print("first sound after " + std::to_string(MillisecondsSinceStart()) + " ms");
             }
+        }
+        if (downloading && BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0) {
+            downloading = false;
+            const int why = BASS_ErrorGetCode();
+            Print(std::string("download ended: ") + EndReason(why) + " (" + ErrorName(why) + ")");
         }
         if (BASS_ChannelGetData(stream, nullptr, 0) == static_cast<DWORD>(-1) &&
             BASS_ErrorGetCode() == BASS_ERROR_NOPLAY) {
