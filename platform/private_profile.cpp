@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // How the Windows rules are read here, where the header leaves room:
 //
@@ -33,6 +33,16 @@
 //   names then, which the program never asks for). A null value in a write
 //   deletes the key's line, a null key the whole section.
 // - A value is one line: anything from a line break on is not written.
+// - A line ends at CR LF, at LF or at CR alone, as editors on any system
+//   leave them; a write keeps every other line's break as it was, and ends
+//   the lines it adds with CR LF.
+// - Only a regular file is a settings file. Anything else of the name (a
+//   folder, a FIFO, a device, or a link to one) reads as missing without
+//   being waited on or read, and is never replaced.
+// - Only the first kProfileReadLimit bytes count, and of those only whole
+//   lines. A write to a longer file changes that part and copies the rest
+//   unchanged; what it could only put past that part (a new section), where
+//   no read would find it, it refuses rather than add it out of sight.
 
 namespace {
 
@@ -73,8 +83,8 @@ std::string_view Unquote(std::string_view value)
 }
 
 // One line of a profile file, as offsets into its text: [begin, textEnd) is
-// the line without its break, [textEnd, end) the break ("\r\n", "\n" or
-// nothing at the end of the file).
+// the line without its break, [textEnd, end) the break ("\r\n", "\n", "\r"
+// or nothing at the end of the file).
 struct Line {
     enum class Kind { Blank, Comment, Section, Key, Other };
 
@@ -108,145 +118,132 @@ Line ClassifyLine(std::string_view text)
     return line;
 }
 
-// A profile file split into lines. The views point into the text it was made
-// from, which must outlive it.
+// A profile file's text, split into lines as it is walked: nothing is kept
+// per line, so a file of many short lines costs no more than its text. The
+// views point into the text it was made from, which must outlive it.
 class Profile {
 public:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-    explicit Profile(std::string_view text) : text_(text)
+    explicit Profile(std::string_view text)
+        : text_(text), bodyBegin_(text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0)
     {
-        std::size_t begin = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-        bodyBegin_ = begin;
-        while (begin < text.size()) {
-            const std::size_t newline = text.find('\n', begin);
-            std::size_t textEnd = newline == std::string_view::npos ? text.size() : newline;
-            const std::size_t end = newline == std::string_view::npos ? text.size() : newline + 1;
-            if (newline != std::string_view::npos && textEnd > begin && text[textEnd - 1] == '\r')
-                --textEnd;
-            Line line = ClassifyLine(text.substr(begin, textEnd - begin));
-            line.begin = begin;
-            line.textEnd = textEnd;
-            line.end = end;
-            lines_.push_back(line);
-            begin = end;
-        }
     }
 
-    const Line& operator[](std::size_t index) const { return lines_[index]; }
+    // The first line, or none in a file without any.
+    std::optional<Line> First() const { return LineAt(bodyBegin_); }
+    // The line after line, or none after the last.
+    std::optional<Line> Next(const Line& line) const { return LineAt(line.end); }
 
-    std::size_t FindSection(std::string_view name) const
+    std::optional<Line> FindSection(std::string_view name) const
     {
-        for (std::size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i].kind == Line::Kind::Section && SameName(lines_[i].name, name))
-                return i;
+        for (std::optional<Line> line = First(); line; line = Next(*line)) {
+            if (line->kind == Line::Kind::Section && SameName(line->name, name)) return line;
         }
-        return kNone;
+        return std::nullopt;
     }
 
-    // The index one past the last line of the section whose header is at
-    // index header.
-    std::size_t SectionEnd(std::size_t header) const
+    std::optional<Line> FindKey(const Line& header, std::string_view name) const
     {
-        std::size_t i = header + 1;
-        while (i < lines_.size() && lines_[i].kind != Line::Kind::Section)
-            ++i;
-        return i;
-    }
-
-    std::size_t FindKey(std::size_t header, std::string_view name) const
-    {
-        for (std::size_t i = header + 1; i < SectionEnd(header); ++i) {
-            if (lines_[i].kind == Line::Kind::Key && SameName(lines_[i].name, name))
-                return i;
+        for (std::optional<Line> line = Next(header); line && !IsSection(*line);
+             line = Next(*line)) {
+            if (line->kind == Line::Kind::Key && SameName(line->name, name)) return line;
         }
-        return kNone;
+        return std::nullopt;
     }
 
     // The line after which a new key of the section goes: its last line that
     // says something, so that blank lines and comments before the next
     // section stay with that section.
-    std::size_t LastContentLine(std::size_t header) const
+    Line LastContentLine(const Line& header) const
     {
-        std::size_t last = header;
-        for (std::size_t i = header + 1; i < SectionEnd(header); ++i) {
-            if (lines_[i].kind == Line::Kind::Key || lines_[i].kind == Line::Kind::Other)
-                last = i;
+        Line last = header;
+        for (std::optional<Line> line = Next(header); line && !IsSection(*line);
+             line = Next(*line)) {
+            if (line->kind == Line::Kind::Key || line->kind == Line::Kind::Other) last = *line;
         }
         return last;
     }
 
-    // The offset where the section starting at header ends.
-    std::size_t SectionEndOffset(std::size_t header) const
+    // The next section's header after header, or none when the section runs
+    // to the end of the text.
+    std::optional<Line> NextSection(const Line& header) const
     {
-        const std::size_t next = SectionEnd(header);
-        return next < lines_.size() ? lines_[next].begin : text_.size();
+        std::optional<Line> line = Next(header);
+        while (line && !IsSection(*line))
+            line = Next(*line);
+        return line;
     }
 
     bool EndsWithBreak() const
     {
-        return text_.size() == bodyBegin_ || text_.back() == '\n';
+        return text_.size() == bodyBegin_ || text_.back() == '\n' || text_.back() == '\r';
     }
 
 private:
+    static bool IsSection(const Line& line) { return line.kind == Line::Kind::Section; }
+
+    std::optional<Line> LineAt(std::size_t begin) const
+    {
+        if (begin >= text_.size()) return std::nullopt;
+        const std::size_t textEnd = std::min(text_.find_first_of("\r\n", begin), text_.size());
+        std::size_t end = textEnd;
+        if (end < text_.size()) end += text_.compare(end, 2, kLineBreak) == 0 ? 2 : 1;
+        Line line = ClassifyLine(text_.substr(begin, textEnd - begin));
+        line.begin = begin;
+        line.textEnd = textEnd;
+        line.end = end;
+        return line;
+    }
+
     std::string_view text_;
-    std::size_t bodyBegin_ = 0;
-    std::vector<Line> lines_;
+    std::size_t bodyBegin_;
 };
 
-// The text with [from, to) replaced by insert.
-std::string Spliced(std::string_view text, std::size_t from, std::size_t to,
-                    std::string_view insert)
-{
-    std::string result;
-    result.reserve(text.size() - (to - from) + insert.size());
-    result.append(text.substr(0, from));
-    result.append(insert);
-    result.append(text.substr(to));
-    return result;
-}
+// A write's change to a file's text: the bytes [from, to) become insert. The
+// default changes nothing.
+struct Edit {
+    std::size_t from = 0;
+    std::size_t to = 0;
+    std::string insert;
+};
 
-// The file's text after the write; the same text when nothing changes.
-std::string EditedProfile(std::string_view text, std::string_view section, const char* key,
-                          const char* value)
+// What a write changes in the text. The text is whole when it is all of the
+// file, else only its first part counts, and an edit that would land past it
+// is refused (none).
+std::optional<Edit> EditFor(std::string_view text, bool whole, std::string_view section,
+                            const char* key, const char* value)
 {
     const Profile profile(text);
-    const std::size_t header = profile.FindSection(section);
+    const std::optional<Line> header = profile.FindSection(section);
     if (key == nullptr) {
-        if (header == Profile::kNone)
-            return std::string(text);
-        return Spliced(text, profile[header].begin, profile.SectionEndOffset(header), "");
+        if (!header) return Edit{};
+        const std::optional<Line> next = profile.NextSection(*header);
+        if (!next && !whole) return std::nullopt;  // the section's end lies past the text
+        return Edit{header->begin, next ? next->begin : text.size(), ""};
     }
 
     std::string_view newValue = value == nullptr ? "" : value;
     newValue = newValue.substr(0, newValue.find_first_of("\r\n"));
-    if (header == Profile::kNone) {
-        if (value == nullptr)
-            return std::string(text);
-        std::string result(text);
-        if (!profile.EndsWithBreak())
-            result += kLineBreak;
-        result.append("[").append(section).append("]").append(kLineBreak);
-        result.append(key).append("=").append(newValue).append(kLineBreak);
-        return result;
+    if (!header) {
+        if (value == nullptr) return Edit{};
+        if (!whole) return std::nullopt;
+        std::string insert = profile.EndsWithBreak() ? "" : std::string(kLineBreak);
+        insert.append("[").append(section).append("]").append(kLineBreak);
+        insert.append(key).append("=").append(newValue).append(kLineBreak);
+        return Edit{text.size(), text.size(), std::move(insert)};
     }
 
-    const std::size_t found = profile.FindKey(header, key);
-    if (found != Profile::kNone) {
-        const Line& line = profile[found];
-        if (value == nullptr)
-            return Spliced(text, line.begin, line.end, "");
-        std::string replacement(line.name);
+    if (const std::optional<Line> found = profile.FindKey(*header, key)) {
+        if (value == nullptr) return Edit{found->begin, found->end, ""};
+        std::string replacement(found->name);
         replacement.append("=").append(newValue);
-        return Spliced(text, line.begin, line.textEnd, replacement);
+        return Edit{found->begin, found->textEnd, std::move(replacement)};
     }
-    if (value == nullptr)
-        return std::string(text);
+    if (value == nullptr) return Edit{};
 
-    const Line& anchor = profile[profile.LastContentLine(header)];
+    const Line anchor = profile.LastContentLine(*header);
     std::string insert = anchor.EndsWithBreak() ? "" : std::string(kLineBreak);
     insert.append(key).append("=").append(newValue).append(kLineBreak);
-    return Spliced(text, anchor.end, anchor.end, insert);
+    return Edit{anchor.end, anchor.end, std::move(insert)};
 }
 
 // The file name with '\' read as the folder separator.
@@ -257,46 +254,109 @@ std::string PathOf(const char* fileName)
     return path;
 }
 
-enum class ReadResult { Read, Missing, Failed };
-
-ReadResult ReadWholeFile(const std::string& path, std::string& text)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    text.clear();
-    char buffer[16384];
-    for (;;) {
-        const ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            close(fd);
-            return count == 0 ? ReadResult::Read : ReadResult::Failed;
-        }
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
 bool WriteAll(int fd, std::string_view text)
 {
     while (!text.empty()) {
         const ssize_t count = write(fd, text.data(), text.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
         text.remove_prefix(static_cast<std::size_t>(count));
     }
     return true;
 }
 
+// An open settings file and the part of it that counts.
+class ProfileFile {
+public:
+    enum class Result { Read, Missing, NotRegular, Failed };
+
+    ProfileFile() = default;
+    ProfileFile(const ProfileFile&) = delete;
+    ProfileFile& operator=(const ProfileFile&) = delete;
+    ~ProfileFile()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    // Opens path and reads its first kProfileReadLimit bytes. Nothing but a
+    // regular file is opened for long or read: a FIFO would wait for a
+    // writer, a device may never end.
+    Result Open(const std::string& path)
+    {
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0)
+            return errno == ENOENT ? Result::Missing : Result::Failed;
+        if (!S_ISREG(status.st_mode)) return Result::NotRegular;
+        // Not waiting, in case something else took the name meanwhile.
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0) return errno == ENOENT ? Result::Missing : Result::Failed;
+        if (fstat(fd_, &status_) != 0) return Result::Failed;
+        if (!S_ISREG(status_.st_mode)) return Result::NotRegular;
+
+        // One byte past the limit tells whether the file goes on.
+        const std::size_t wanted = kProfileReadLimit + 1;
+        const auto size = static_cast<std::size_t>(std::max<off_t>(status_.st_size, 0));
+        text_.reserve(std::min(size, wanted));
+        char buffer[16384];
+        while (text_.size() < wanted) {
+            const std::size_t most = std::min(sizeof buffer, wanted - text_.size());
+            const ssize_t count = read(fd_, buffer, most);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) return Result::Failed;
+            if (count == 0) break;
+            text_.append(buffer, static_cast<std::size_t>(count));
+        }
+        whole_ = text_.size() <= kProfileReadLimit;
+        if (!whole_) text_.resize(kProfileReadLimit);
+        return Result::Read;
+    }
+
+    const struct stat& Status() const { return status_; }
+    // The bytes read: the whole file, or its first kProfileReadLimit bytes.
+    const std::string& Text() const { return text_; }
+    bool Whole() const { return whole_; }
+
+    // The part of the text that counts: all of it in a whole file, else its
+    // whole lines. A CR at the very end of what was read may be the first
+    // half of a CR LF, so its line is not known to be whole.
+    std::string_view Counted() const
+    {
+        const std::string_view text = text_;
+        if (whole_ || text.ends_with('\n')) return text;
+        if (text.size() < 2) return {};
+        const std::size_t lastBreak = text.find_last_of("\r\n", text.size() - 2);
+        return lastBreak == std::string_view::npos ? std::string_view()
+                                                   : text.substr(0, lastBreak + 1);
+    }
+
+    // Copies what follows the text read, to the end of the file, to fd.
+    bool CopyRestTo(int fd) const
+    {
+        auto offset = static_cast<off_t>(text_.size());
+        char buffer[65536];
+        for (;;) {
+            const ssize_t count = pread(fd_, buffer, sizeof buffer, offset);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) return false;
+            if (count == 0) return true;
+            if (!WriteAll(fd, std::string_view(buffer, static_cast<std::size_t>(count))))
+                return false;
+            offset += count;
+        }
+    }
+
+private:
+    int fd_ = -1;
+    struct stat status_ {};
+    std::string text_;
+    bool whole_ = true;
+};
+
 // The file a write goes to, and what it was before.
 struct Target {
     std::string path;
     bool exists = false;
-    struct stat status {};
-    std::string text;
+    ProfileFile file;
 };
 
 // Finds out whether the file may be written and reads it. A read-only file
@@ -313,18 +373,18 @@ bool InspectTarget(const std::string& path, Target& target)
             std::free(resolved);
         }
     }
-    if (stat(target.path.c_str(), &target.status) != 0) {
-        target.exists = false;
-        return errno == ENOENT;
+    switch (target.file.Open(target.path)) {
+        case ProfileFile::Result::Missing:
+            return true;
+        case ProfileFile::Result::NotRegular:
+        case ProfileFile::Result::Failed:
+            return false;
+        case ProfileFile::Result::Read:
+            break;
     }
     target.exists = true;
-    if (!S_ISREG(target.status.st_mode))
-        return false;
-    if ((target.status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        return false;
-    if (access(target.path.c_str(), W_OK) != 0)
-        return false;
-    return ReadWholeFile(target.path, target.text) == ReadResult::Read;
+    const mode_t mode = target.file.Status().st_mode;
+    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && access(target.path.c_str(), W_OK) == 0;
 }
 
 // Creates an empty temporary file beside path; its name in temporaryPath.
@@ -336,14 +396,12 @@ int CreateTemporaryFile(const std::string& path, std::string& temporaryPath)
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporaryPath = folder;
-        if (slash == std::string::npos)
-            temporaryPath += '/';
+        if (slash == std::string::npos) temporaryPath += '/';
         temporaryPath += "." + base + "." + std::to_string(getpid()) + "." +
                          std::to_string(counter.fetch_add(1)) + ".tmp";
         // 0666 lets the umask decide the mode of a new file, as for any other.
         const int fd = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
 }
@@ -359,24 +417,28 @@ void SyncFolderOf(const std::string& path)
     }
 }
 
-// Writes text to a temporary file, makes sure it is on the disk, and renames
-// it over the target; on any failure the target is as it was and the
-// temporary file is gone.
-bool ReplaceFile(const Target& target, std::string_view text)
+// Writes the target's text with the edit made, and the rest of a file longer
+// than the text, to a temporary file, makes sure it is on the disk, and
+// renames it over the target; on any failure the target is as it was and
+// the temporary file is gone.
+bool ReplaceFile(const Target& target, const Edit& edit)
 {
     std::string temporaryPath;
     const int fd = CreateTemporaryFile(target.path, temporaryPath);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     bool written = true;
     if (target.exists) {
-        written = fchmod(fd, target.status.st_mode & 07777) == 0;
+        const struct stat& status = target.file.Status();
+        written = fchmod(fd, status.st_mode & 07777) == 0;
         // The owner is kept when we may change it (as root); otherwise the
         // file becomes ours, as a copy would.
-        if (fchown(fd, target.status.st_uid, target.status.st_gid) != 0) {
+        if (fchown(fd, status.st_uid, status.st_gid) != 0) {
         }
     }
-    written = written && WriteAll(fd, text) && fsync(fd) == 0;
+    const std::string_view text = target.file.Text();
+    written = written && WriteAll(fd, text.substr(0, edit.from)) && WriteAll(fd, edit.insert) &&
+              WriteAll(fd, text.substr(edit.to)) &&
+              (target.file.Whole() || target.file.CopyRestTo(fd)) && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     if (!written || rename(temporaryPath.c_str(), target.path.c_str()) != 0) {
         unlink(temporaryPath.c_str());
@@ -394,21 +456,18 @@ std::mutex writeLock;
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* out, DWORD size, const char* fileName)
 {
-    if (out == nullptr || size == 0)
-        return 0;
+    if (out == nullptr || size == 0) return 0;
     std::string_view result = defaultValue == nullptr ? "" : defaultValue;
     while (!result.empty() && (result.back() == ' ' || result.back() == '\t'))
         result.remove_suffix(1);
 
-    std::string text;
+    ProfileFile file;
     if (section != nullptr && key != nullptr && fileName != nullptr &&
-        ReadWholeFile(PathOf(fileName), text) == ReadResult::Read) {
-        const Profile profile(text);
-        const std::size_t header = profile.FindSection(section);
-        const std::size_t found =
-            header == Profile::kNone ? Profile::kNone : profile.FindKey(header, key);
-        if (found != Profile::kNone)
-            result = Unquote(profile[found].value);
+        file.Open(PathOf(fileName)) == ProfileFile::Result::Read) {
+        const Profile profile(file.Counted());
+        const std::optional<Line> header = profile.FindSection(section);
+        const std::optional<Line> found = header ? profile.FindKey(*header, key) : std::nullopt;
+        if (found) result = Unquote(found->value);
     }
 
     const std::size_t count = std::min<std::size_t>(result.size(), size - 1);
@@ -420,18 +479,25 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
 BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName)
 {
-    if (fileName == nullptr)
-        return 0;
+    if (fileName == nullptr) return 0;
     // All three null asks the Windows call to flush its cache; there is none.
-    if (section == nullptr)
-        return key == nullptr && value == nullptr;
+    if (section == nullptr) return key == nullptr && value == nullptr;
 
     std::lock_guard guard(writeLock);
     Target target;
-    if (!InspectTarget(PathOf(fileName), target))
-        return 0;
-    const std::string edited = EditedProfile(target.text, section, key, value);
-    if (target.exists ? edited == target.text : edited.empty())
-        return 1;
-    return ReplaceFile(target, edited) ? 1 : 0;
+    if (!InspectTarget(PathOf(fileName), target)) return 0;
+    const std::string_view text = target.file.Text();
+    const std::optional<Edit> edit =
+        EditFor(target.file.Counted(), target.file.Whole(), section, key, value);
+    if (!edit) return 0;
+    // Nothing changes, and a missing file is not made for nothing.
+    if (text.substr(edit->from, edit->to - edit->from) == edit->insert) return 1;
+    return ReplaceFile(target, *edit) ? 1 : 0;
+}
+
+bool ProfileFileIsNotRegular(const char* fileName)
+{
+    struct stat status {};
+    return fileName != nullptr && stat(PathOf(fileName).c_str(), &status) == 0 &&
+           !S_ISREG(status.st_mode);
 }

@@ -2,14 +2,18 @@
 // and files that cannot be written.
 #include "private_profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <set>
 #include <string>
@@ -115,14 +119,14 @@ TEST_F(ProfileTest, ReadsValuesByNamesInAnyCase)
         {"Missing", "Station", "<default>"},
         {"Radio", "Missing", "<default>"},
     };
-    // CR LF with a break after the last line, LF without one.
-    for (const std::string lineEnd : {"\r\n", "\n"}) {
+    // CR LF and CR alone with a break after the last line, LF without one.
+    for (const std::string lineEnd : {"\r\n", "\n", "\r"}) {
         std::string text;
         for (const std::string& line : lines)
             text += (text.empty() ? "" : lineEnd) + line;
-        Put("test.ini", lineEnd == "\r\n" ? text + lineEnd : text);
+        Put("test.ini", lineEnd == "\n" ? text : text + lineEnd);
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << (lineEnd == "\n" ? "LF " : "CR LF ") << c.section
+            SCOPED_TRACE(testing::Message() << testing::PrintToString(lineEnd) << " " << c.section
                                             << "/" << c.key);
             EXPECT_EQ(Read(c.section, c.key), c.value);
         }
@@ -166,6 +170,10 @@ TEST_F(ProfileTest, AWriteChangesOnlyItsKey)
          "radio", "STATION", "new",
          "; Ondalux\r\n[Radio]\r\nStation=new\r\n; note\r\nVolume=5\r\n\r\n[Other]\nStation=keep\n"},
         {"LF kept", "[Radio]\nA=1\nB=2\n", "Radio", "A", "9", "[Radio]\nA=9\nB=2\n"},
+        {"CR kept", "[Radio]\rA=1\rB=2\r[Other]\rA=3\r", "Radio", "A", "9",
+         "[Radio]\rA=9\rB=2\r[Other]\rA=3\r"},
+        {"added after a line ended by CR", "[Radio]\rA=1\r\r[Other]\rX=1", "Radio", "B", "2",
+         "[Radio]\rA=1\rB=2\r\n\r[Other]\rX=1"},
         {"added at the end of its section", "[Radio]\r\nStation=a\r\n\r\n[Other]\r\nX=1\r\n", "Radio",
          "Volume", "7", "[Radio]\r\nStation=a\r\nVolume=7\r\n\r\n[Other]\r\nX=1\r\n"},
         {"added after a last line without a break", "[Radio]\r\nStation=a", "Radio", "Volume", "7",
@@ -271,6 +279,85 @@ TEST_F(ProfileTest, AFileThatCannotBeWrittenIsLeftAsItWas)
         EXPECT_EQ(Names("locked"), std::set<std::string>{"test.ini"});
     }
     EXPECT_EQ(Names(), names);
+}
+
+TEST_F(ProfileTest, WhatIsNotARegularFileReadsAsMissingAndIsNeverReplaced)
+{
+    ASSERT_EQ(mkfifo("fifo.ini", 0644), 0);
+    fs::create_symlink("/dev/zero", "zero.ini");
+    fs::create_directory("folder.ini");
+    Put("real.ini", "[Radio]\r\nStation=linked\r\n");
+    fs::create_symlink("real.ini", "link.ini");
+
+    // No writer ever opens the FIFO: the read must not wait for one. Should
+    // it wait all the same, a writer comes and goes to let it end.
+    std::packaged_task<std::string()> task([] { return Read("Radio", "Station", ".\\fifo.ini"); });
+    std::future<std::string> fromFifo = task.get_future();
+    std::thread reader(std::move(task));
+    const bool returned = fromFifo.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!returned) close(open("fifo.ini", O_WRONLY | O_CLOEXEC));
+    reader.join();
+    EXPECT_TRUE(returned) << "the read waited for a writer of the FIFO";
+    EXPECT_EQ(fromFifo.get(), "<default>");
+    // An endless device and a folder read as missing too; a link to a
+    // regular file is followed.
+    EXPECT_EQ(Read("Radio", "Station", ".\\zero.ini"), "<default>");
+    EXPECT_EQ(Read("Radio", "Station", ".\\folder.ini"), "<default>");
+    EXPECT_EQ(Read("Radio", "Station", ".\\link.ini"), "linked");
+
+    for (const char* fileName : {".\\fifo.ini", ".\\zero.ini", ".\\folder.ini"}) {
+        SCOPED_TRACE(fileName);
+        EXPECT_EQ(Write("Radio", "Station", "b", fileName), 0);
+    }
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status("fifo.ini")));
+    EXPECT_EQ(fs::read_symlink("zero.ini"), "/dev/zero");
+    EXPECT_TRUE(fs::is_empty("folder.ini"));
+    EXPECT_TRUE(Write("Radio", "Station", "written", ".\\link.ini"));
+    EXPECT_EQ(fs::read_symlink("link.ini"), "real.ini");
+    EXPECT_EQ(Slurp("real.ini"), "[Radio]\r\nStation=written\r\n");
+    EXPECT_EQ(Names(), (std::set<std::string>{"fifo.ini", "zero.ini", "folder.ini", "real.ini",
+                                              "link.ini"}));
+}
+
+// Only the first MiB of a file counts, whole lines of it. A write changes
+// that part and copies the rest as it is; what it could only put past that
+// part, where no read would find it, it refuses.
+TEST_F(ProfileTest, OnlyTheFirstMebibyteIsReadAndWritesKeepTheRest)
+{
+    constexpr std::size_t kMebibyte = 1 << 20;
+    const std::string head = "[Radio]\r\nBefore=yes\r\n";
+    std::string filler;
+    while (head.size() + filler.size() < kMebibyte - 100)
+        filler += "; a comment that fills the file\r\n";
+    const std::size_t across = kMebibyte + 10 - head.size() - filler.size();
+    std::string tail = "Across=" + std::string(across, 'x') + "\r\n";
+    tail += "After=no\r\n" + filler + "[Other]\r\nKey=1\r\n";
+    Put("big.ini", head + filler + tail);
+    EXPECT_EQ(Read("Radio", "Before", "big.ini"), "yes");
+    EXPECT_EQ(Read("Radio", "Across", "big.ini"), "<default>");
+    EXPECT_EQ(Read("Radio", "After", "big.ini"), "<default>");
+    EXPECT_EQ(Read("Other", "Key", "big.ini"), "<default>");
+
+    EXPECT_TRUE(Write("Radio", "Before", "changed", "big.ini"));
+    const std::string changed = "[Radio]\r\nBefore=changed\r\n";
+    // Compared whole, not printed: a MiB of text says nothing.
+    EXPECT_TRUE(Slurp("big.ini") == changed + filler + tail);
+    EXPECT_TRUE(Write("Radio", "After", "added", "big.ini"));
+    const std::string added = changed + "After=added\r\n" + filler + tail;
+    EXPECT_TRUE(Slurp("big.ini") == added);
+    EXPECT_EQ(Read("Radio", "After", "big.ini"), "added");
+    EXPECT_EQ(Write("Other", "Key", "2", "big.ini"), 0);
+    EXPECT_EQ(Write("New", "Key", "2", "big.ini"), 0);
+    EXPECT_TRUE(Slurp("big.ini") == added);
+
+    // A file of exactly a MiB is read to its last line, break or none.
+    const std::string last = "Last=end";
+    Put("full.ini", head + filler +
+                        std::string(kMebibyte - head.size() - filler.size() - last.size(), '\n') +
+                        last);
+    ASSERT_EQ(fs::file_size("full.ini"), kMebibyte);
+    EXPECT_EQ(Read("Radio", "Last", "full.ini"), "end");
+    EXPECT_EQ(Names(), (std::set<std::string>{"big.ini", "full.ini"}));
 }
 
 }  // namespace
