@@ -1,5 +1,6 @@
 #include "settings_file.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "StationAddresses.h"
@@ -22,6 +23,12 @@ StoredSettings ReadSettings()
 
 void WriteSettings(const StoredSettings& settings)
 {
+    // Something else of the name (a folder, a FIFO, a device) was read as no
+    // settings at all and is not ours to replace. No box: nothing failed.
+    if (ProfileFileIsNotRegular(kSettingsFile)) {
+        std::fputs("Ondalux.ini is not a regular file; the settings are not saved\n", stderr);
+        return;
+    }
     const auto write = [](const char* key, const std::string& value) {
         if (WritePrivateProfileStringA(kSettingsSection, key, value.c_str(), kSettingsFile)) return true;
         const std::string message = "Unable to write to " + std::string(kSettingsFile);

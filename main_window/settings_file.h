@@ -19,5 +19,6 @@ struct StoredSettings {
 StoredSettings ReadSettings();
 
 // Writes both keys. When the file cannot be written, says so in the message
-// box "Unable to write to <file>" and skips the rest of the writing.
+// box "Unable to write to <file>" and skips the rest of the writing. What is
+// not a regular file is left alone, with a line on standard error.
 void WriteSettings(const StoredSettings& settings);

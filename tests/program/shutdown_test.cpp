@@ -2,6 +2,7 @@
 // writes its settings and it never hangs, also while a station is opening.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,9 +112,10 @@ TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
 TEST(Shutdown, ASettingsFileThatCannotBeWrittenDoesNotHoldAnEndSignal)
 {
     kit::SilentServer proxy;
-    // A folder where the settings file should be: it cannot be written.
+    // A read-only settings file: it cannot be written, not even by root.
     Launched run = Launch(proxy.Url(""), [](const std::string& folder) {
-        std::filesystem::create_directory(folder + "/Ondalux.ini");
+        std::ofstream(folder + "/Ondalux.ini") << "[Ondalux]\r\nLastNamber=3\r\n";
+        std::filesystem::permissions(folder + "/Ondalux.ini", std::filesystem::perms::owner_read);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EndsWithinASecond(run, SIGTERM);
@@ -121,6 +123,43 @@ TEST(Shutdown, ASettingsFileThatCannotBeWrittenDoesNotHoldAnEndSignal)
     EXPECT_NE(ReadFile(run.folder + "/stderr.txt").find("Unable to write to .\\Ondalux.ini"), std::string::npos)
         << ReadFile(run.folder + "/stderr.txt");
     std::filesystem::remove_all(run.folder);
+}
+
+TEST(Shutdown, ASettingsFileThatIsNotARegularFileIsReadAsNoneAndLeftAlone)
+{
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        std::function<bool(const std::string& path)> still;
+    };
+    const Case cases[] = {
+        // Nobody ever writes into the FIFO: reading it must not wait.
+        {"a FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); },
+         [](const std::string& path) { return fs::is_fifo(fs::symlink_status(path)); }},
+        {"a link to an endless device",
+         [](const std::string& path) { fs::create_symlink("/dev/zero", path); },
+         [](const std::string& path) { return fs::read_symlink(path) == "/dev/zero"; }},
+        {"a folder", [](const std::string& path) { fs::create_directory(path); },
+         [](const std::string& path) { return fs::is_directory(path) && fs::is_empty(path); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        kit::FakeServer proxy;  // every station answers 404
+        Launched run = Launch(proxy.Url(""),
+                              [&](const std::string& folder) { c.make(folder + "/Ondalux.ini"); });
+        // The first station is asked for once the settings were read.
+        EXPECT_TRUE(proxy.WaitForRequests(1, std::chrono::seconds(10)))
+            << "start-up did not get past the settings file";
+        EndsWithinASecond(run, SIGTERM);
+        const std::string errors = ReadFile(run.folder + "/stderr.txt");
+        EXPECT_NE(errors.find("Ondalux.ini is not a regular file; the settings are not saved\n"),
+                  std::string::npos)
+            << errors;
+        EXPECT_EQ(errors.find("Unable to write to"), std::string::npos) << errors;
+        EXPECT_TRUE(c.still(run.folder + "/Ondalux.ini"));
+        fs::remove_all(run.folder);
+    }
 }
 
 TEST(Shutdown, AWorkerStillOpeningAStationDoesNotHoldTheProgram)
