@@ -353,9 +353,21 @@ void TFormMain::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
 }
 
-std::string TFormMain::EditText() const { return Bytes(EditInput->text()); }
+std::string TFormMain::EditText() const
+{
+    // What the program put there and the user has left alone is its own
+    // bytes: an address or a stored text that is neither UTF-8 nor
+    // windows-1251 goes back out as it came.
+    const QString shown = EditInput->text();
+    return shown == editShown_ ? editBytes_ : Bytes(shown);
+}
 
-void TFormMain::SetEditText(const std::string& bytes) { EditInput->SetProgramText(Shown(bytes)); }
+void TFormMain::SetEditText(const std::string& bytes)
+{
+    editBytes_ = bytes;
+    editShown_ = Shown(bytes);
+    EditInput->SetProgramText(editShown_);
+}
 
 void TFormMain::SetCaption(const std::string& prefix, const std::string& title)
 {

@@ -128,4 +128,8 @@ private:
     HWND handle_ = nullptr;
     bool centred_ = false;
     std::string decoration_;  // what start-up appended to the address box
+    // The bytes the program last put into the address box, and how they
+    // showed there.
+    std::string editBytes_;
+    QString editShown_;
 };

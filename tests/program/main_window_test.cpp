@@ -3,6 +3,7 @@
 // volume and the pictures, against stations served by a fake server.
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -459,6 +460,29 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
             ASSERT_EQ(shown, Picture(box)) << "tick " << tick << ", box at " << box->y();
         }
     }
+}
+
+TEST_F(ProgramTest, TheAddressBoxGivesBackTheBytesItWasGivenUntilTheUserTypes)
+{
+    Start();
+    // UTF-8, windows-1251 and bytes that are neither.
+    for (const std::string& bytes : {std::string("http://radio.example/\xD0\x9A\xD0\xB8"),
+                                    std::string("http://radio.example/\xCA\xE8"),
+                                    std::string("http://radio.example/\x98\xFF\xC0")}) {
+        window->SetEditText(bytes);
+        EXPECT_EQ(window->EditText(), bytes);
+    }
+    // A typed text goes by the text rule.
+    window->EditInput->setFocus();
+    window->EditInput->end(false);
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("ф"));
+    QApplication::sendEvent(window->EditInput, &press);
+    EXPECT_EQ(window->EditText(), Bytes(window->EditInput->text()));
+    EXPECT_EQ(window->EditText().back(), '\xF4');  // "ф" in windows-1251
+    // The settings file keeps a stored address as it was.
+    window->SetEditText("http://radio.example/\x98\xFF\xC0");
+    Stop();
+    EXPECT_NE(Settings().find("LastStation=http://radio.example/\x98\xFF\xC0\r\n"), std::string::npos);
 }
 
 TEST_F(ProgramTest, TheWindowIsPlacedPixelByPixel)
