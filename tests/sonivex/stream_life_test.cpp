@@ -135,21 +135,27 @@ TEST_F(StreamLife, FreeingNeverWaitsForAStallOrABlockedCallback)
     EXPECT_TRUE(
         WaitUntil([&] { return server.OpenConnectionCount() == 0; }, std::chrono::seconds(1)));
 
-    // A download callback that blocks until we let it go.
+    // A download callback that blocks until we let it go. A callback that
+    // is running when its stream is freed finishes on its own, so what it
+    // uses must outlive this test: it lives as long as the process.
     struct Blocker {
         std::atomic<bool> release{false};
         std::atomic<int> calls{0};
+        std::atomic<int> inside{0};
         std::atomic<bool> calledAfterFree{false};
         std::atomic<bool> freed{false};
         static void Proc(const void*, DWORD length, void* user)
         {
             auto* self = static_cast<Blocker*>(user);
+            ++self->inside;
             if (self->freed) self->calledAfterFree = true;
             if (length > 0 && self->calls++ == 3)
                 while (!self->release)
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            --self->inside;
         }
-    } blocker;
+    };
+    static Blocker blocker;
     server.Route("/live", Script().Send(LiveHead()).SendSlowly(Mp3(), 1000, 5));
     stream = BASS_StreamCreateURL(server.Url("/live").c_str(), 0, 0, &Blocker::Proc, &blocker);
     ASSERT_NE(stream, 0u);
@@ -159,7 +165,10 @@ TEST_F(StreamLife, FreeingNeverWaitsForAStallOrABlockedCallback)
     blocker.freed = true;
     EXPECT_LT(SecondsSince(start), 0.1);
     blocker.release = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The blocked call returns, the download lets go of its connection, and
+    // no call came after the free.
+    EXPECT_TRUE(WaitUntil([&] { return blocker.inside == 0 && server.OpenConnectionCount() == 0; },
+                          std::chrono::seconds(2)));
     EXPECT_FALSE(blocker.calledAfterFree);
     EXPECT_FALSE(BASS_StreamFree(stream));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
