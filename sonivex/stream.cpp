@@ -140,6 +140,14 @@ int Stream::Open(const std::string& url, const std::atomic<bool>& abort)
     return abort.load() ? BASS_ERROR_UNKNOWN : BASS_OK;
 }
 
+int Stream::StoppedWait(Download& download, Download::WaitResult result)
+{
+    if (result != Download::WaitResult::Aborted && result != Download::WaitResult::TimedOut)
+        return BASS_OK;
+    download.Cancel();
+    return result == Download::WaitResult::Aborted ? BASS_ERROR_UNKNOWN : BASS_ERROR_TIMEOUT;
+}
+
 int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>& visited,
                         const std::atomic<bool>& abort)
 {
@@ -150,21 +158,13 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
     // may name itself with another case or port: compared as one address.
     visited.insert(NormalisedUrl(url));
     auto download = Connect(url);
-    switch (download->WaitForBody(512, abort, deadline_)) {
-        case Download::WaitResult::Aborted:
-            download->Cancel();
-            return BASS_ERROR_UNKNOWN;
-        case Download::WaitResult::TimedOut:
-            download->Cancel();
-            return BASS_ERROR_TIMEOUT;
-        case Download::WaitResult::Failed: {
-            download->WaitFinished(SettleTime());
-            const int error = download->Error();
-            return error != BASS_OK ? error : BASS_ERROR_FORMAT;
-        }
-        case Download::WaitResult::Ready:
-            break;
+    const Download::WaitResult head = download->WaitForBody(512, abort, deadline_);
+    if (head == Download::WaitResult::Failed) {
+        download->WaitFinished(SettleTime());
+        const int error = download->Error();
+        return error != BASS_OK ? error : BASS_ERROR_FORMAT;
     }
+    if (const int stopped = StoppedWait(*download, head); stopped != BASS_OK) return stopped;
 
     const PlaylistKind kind =
         settings_.followPlaylists
@@ -178,17 +178,8 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
         download->WaitFinished(SettleTime());
         return BASS_ERROR_FORMAT;
     }
-    switch (download->WaitForWholeBody(abort, deadline_)) {
-        case Download::WaitResult::Aborted:
-            download->Cancel();
-            return BASS_ERROR_UNKNOWN;
-        case Download::WaitResult::TimedOut:
-            download->Cancel();
-            return BASS_ERROR_TIMEOUT;
-        case Download::WaitResult::Failed:
-        case Download::WaitResult::Ready:
-            break;
-    }
+    const Download::WaitResult body = download->WaitForWholeBody(abort, deadline_);
+    if (const int stopped = StoppedWait(*download, body); stopped != BASS_OK) return stopped;
     const std::string text = download->Prefix();
     const std::string base = download->EffectiveUrl();
     download->Cancel();

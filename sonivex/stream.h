@@ -83,6 +83,9 @@ private:
     int OpenAddress(const std::string& url, int depth, std::set<std::string>& visited,
                     const std::atomic<bool>& abort);
     bool Expired() const { return Download::Clock::now() >= deadline_; }
+    // A wait that BASS_Free or the deadline ended cancels its download and
+    // gives the open's error; any other result gives BASS_OK.
+    static int StoppedWait(Download& download, Download::WaitResult result);
     // How long a finished download may take to say its last word: at most
     // kSettleTime, and never past the open's deadline.
     std::chrono::milliseconds SettleTime() const;
