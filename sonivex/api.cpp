@@ -73,6 +73,10 @@ BOOL BASS_SetConfig(DWORD option, DWORD value)
             if (!in(0, 1)) return Fail(BASS_ERROR_ILLPARAM, 0);
             config.netPlaylist = static_cast<int>(value);
             break;
+        case BASS_CONFIG_NET_RECONNECT:
+            if (!in(0, 86400)) return Fail(BASS_ERROR_ILLPARAM, 0);
+            config.netReconnect = static_cast<int>(value);
+            break;
         default:
             return Fail(BASS_ERROR_ILLPARAM, 0);
     }
@@ -95,6 +99,8 @@ DWORD BASS_GetConfig(DWORD option)
             return Succeed<DWORD>(config.netReadTimeoutMs);
         case BASS_CONFIG_NET_PLAYLIST:
             return Succeed<DWORD>(config.netPlaylist);
+        case BASS_CONFIG_NET_RECONNECT:
+            return Succeed<DWORD>(config.netReconnect);
         default:
             return Fail(BASS_ERROR_ILLPARAM, static_cast<DWORD>(-1));
     }
@@ -179,7 +185,8 @@ HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD, SYNCPROC* proc, void*
 {
     auto stream = Lib().Find(handle);
     if (!stream) return Fail<HSYNC>(BASS_ERROR_HANDLE, 0);
-    if (type != BASS_SYNC_META || proc == nullptr) return Fail<HSYNC>(BASS_ERROR_ILLPARAM, 0);
+    if ((type != BASS_SYNC_META && type != BASS_SYNC_RECONNECT) || proc == nullptr)
+        return Fail<HSYNC>(BASS_ERROR_ILLPARAM, 0);
     return Succeed(stream->AddSync(type, proc, user, Lib().NextSyncHandle()));
 }
 

@@ -56,14 +56,21 @@ ByteRing::ReadResult ByteRing::Read(std::uint8_t* out, std::size_t size, std::si
     std::function<void()> listener;
     {
         std::unique_lock guard(lock_);
-        const auto ready = [&] { return held_ > 0 || finished_ || aborted_; };
+        const auto atJunction = [&] { return !junctions_.empty() && junctions_.front() == taken_; };
+        const auto ready = [&] { return held_ > 0 || finished_ || aborted_ || atJunction(); };
         if (readDeadline_ == std::chrono::steady_clock::time_point::max())
             dataArrived_.wait(guard, ready);
         else if (!dataArrived_.wait_until(guard, readDeadline_, ready))
             return ReadResult::Aborted;
         if (aborted_) return ReadResult::Aborted;
+        if (atJunction()) {
+            junctions_.pop_front();
+            return ReadResult::Junction;
+        }
         if (held_ == 0) return ReadResult::End;
         bytesRead = std::min(size, held_);
+        if (!junctions_.empty())
+            bytesRead = std::min<std::size_t>(bytesRead, junctions_.front() - taken_);
         const std::size_t first = std::min(bytesRead, bytes_.size() - start_);
         std::memcpy(out, bytes_.data() + start_, first);
         std::memcpy(out + first, bytes_.data(), bytesRead - first);
@@ -90,6 +97,15 @@ void ByteRing::Abort()
     {
         std::lock_guard guard(lock_);
         aborted_ = true;
+    }
+    dataArrived_.notify_all();
+}
+
+void ByteRing::MarkJunction()
+{
+    {
+        std::lock_guard guard(lock_);
+        if (junctions_.empty() || junctions_.back() != written_) junctions_.push_back(written_);
     }
     dataArrived_.notify_all();
 }

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -30,10 +31,15 @@ public:
     std::size_t Write(const std::uint8_t* data, std::size_t size);
     std::size_t Free() const;
 
-    enum class ReadResult { Data, End, Aborted };
+    enum class ReadResult { Data, End, Aborted, Junction };
     // Waits until at least one byte is there (or the end, or an abort), then
-    // copies up to size bytes. bytesRead is set for ReadResult::Data.
+    // copies up to size bytes. bytesRead is set for ReadResult::Data. A read
+    // never crosses a junction: the one that reaches it gets Junction, once.
     ReadResult Read(std::uint8_t* out, std::size_t size, std::size_t& bytesRead);
+
+    // Marks the place between what has been written and what will be: the
+    // end of one connection's data and the start of the next one's.
+    void MarkJunction();
 
     // No more data will come: readers get End once the ring is empty.
     void Finish();
@@ -62,6 +68,7 @@ private:
     std::uint64_t taken_ = 0;
     bool finished_ = false;
     bool aborted_ = false;
+    std::deque<std::uint64_t> junctions_;  // written_ values, oldest first
     std::chrono::steady_clock::time_point readDeadline_ = std::chrono::steady_clock::time_point::max();
     std::function<void()> spaceListener_;
 };

@@ -60,7 +60,15 @@ ByteRing::ReadResult Decoder::ReadSource(std::uint8_t* out, std::size_t size, st
         nextLink_.erase(0, got);
         return ByteRing::ReadResult::Data;
     }
+    // Past a junction nothing more is read until a new demuxer takes over:
+    // for this one the data has ended.
+    if (junction_) return ByteRing::ReadResult::End;
     const ByteRing::ReadResult result = ring_->Read(out, size, got);
+    if (result == ByteRing::ReadResult::Junction) {
+        junction_ = true;
+        return ByteRing::ReadResult::End;
+    }
+    if (result == ByteRing::ReadResult::Data) ringAt_ += got;
     if (result == ByteRing::ReadResult::Data && recording_) {
         if (replay_.size() + got > kReplayLimit) {
             replayLost_ = true;
@@ -179,6 +187,7 @@ bool Decoder::OpenFormat(const AVInputFormat* format)
         return false;
     }
     io_->seekable = 0;
+    formatFrom_ = DeliveredAt();
     format_ = avformat_alloc_context();
     format_->pb = io_;
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -193,7 +202,9 @@ bool Decoder::OpenFormat(const AVInputFormat* format)
         if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             streamIndex_ = static_cast<int>(i);
     if (streamIndex_ < 0 || !OpenCodec()) return false;
+    openedFormat_ = format_->iformat;
     if (std::strcmp(format_->iformat->name, "ogg") == 0) {
+        titleAt_ = formatFrom_;
         const AVDictionary* tags = format_->streams[streamIndex_]->metadata;
         const AVDictionaryEntry* artist = av_dict_get(tags, "artist", nullptr, 0);
         const AVDictionaryEntry* title = av_dict_get(tags, "title", nullptr, 0);
@@ -232,6 +243,7 @@ bool Decoder::OpenFirstSound(const AVInputFormat* format)
         if (result != Result::Frames && first.empty()) return false;
     }
     pending_ = std::move(first);
+    pendingAt_ = lastSoundAt_;
     return true;
 }
 
@@ -266,6 +278,7 @@ bool Decoder::Rewind()
     nextLink_ = std::move(replay_);
     replay_.clear();
     recording_ = false;
+    junction_ = false;
     pending_.clear();
     title_.clear();
     titleChanged_ = false;
@@ -282,6 +295,7 @@ std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteRing> ring, std::stri
 
     const AVInputFormat* named = FormatFor(contentType);
     decoder->recording_ = named != nullptr;
+    decoder->replayFrom_ = decoder->ringAt_;
     bool opened = decoder->OpenFirstSound(named);
     if (!opened && named != nullptr && decoder->Rewind()) opened = decoder->OpenFirstSound(nullptr);
     decoder->recording_ = false;
@@ -329,12 +343,62 @@ void Decoder::NoteComments(const char* artist, const char* title)
     }
 }
 
-bool Decoder::TakeTitle(std::string& metadata)
+bool Decoder::TakeTitle(std::string& metadata, std::uint64_t& at)
 {
     if (!titleChanged_) return false;
     titleChanged_ = false;
     metadata = title_;
+    at = titleAt_;
     return true;
+}
+
+bool Decoder::TakeResumed()
+{
+    const bool resumed = resumed_;
+    resumed_ = false;
+    return resumed;
+}
+
+bool Decoder::ReopenAfterJunction()
+{
+    // What was read ahead of the junction is the old connection's cut-off
+    // end: it is dropped, not decoded.
+    const AVInputFormat* format = openedFormat_;
+    CloseFormat();
+    pages_ = Pages::Unknown;
+    ready_.clear();
+    nextLink_.clear();
+    pageLeft_ = 0;
+    nextLinkBody_ = 0;
+    linkHasData_ = false;
+    linkEnded_ = false;
+    junction_ = false;
+    pending_.clear();
+    recording_ = true;
+    replayLost_ = false;
+    replay_.clear();
+    replayFrom_ = ringAt_;
+    bool opened = OpenFirstSound(format);
+    if (!opened && !aborted_ && !junction_ && Rewind()) opened = OpenFirstSound(nullptr);
+    recording_ = false;
+    replay_.clear();
+    if (!opened) return false;
+    resumed_ = true;
+    fadeLeft_ = static_cast<std::size_t>(outputRate_) / 50;  // 20 ms
+    return true;
+}
+
+void Decoder::FadeIn(std::vector<std::uint32_t>& out, std::size_t from)
+{
+    const std::size_t length = static_cast<std::size_t>(outputRate_) / 50;
+    for (std::size_t i = from; i < out.size() && fadeLeft_ > 0; ++i, --fadeLeft_) {
+        const double gain = static_cast<double>(length - fadeLeft_) / static_cast<double>(length);
+        const auto left = static_cast<std::int16_t>(out[i] & 0xFFFF);
+        const auto right = static_cast<std::int16_t>(out[i] >> 16);
+        const auto l = static_cast<std::uint16_t>(static_cast<std::int16_t>(left * gain));
+        const auto r = static_cast<std::uint16_t>(static_cast<std::int16_t>(right * gain));
+        out[i] = l | (static_cast<std::uint32_t>(r) << 16);
+    }
 }
 
 bool Decoder::Convert(const AVFrame* frame, std::vector<std::uint32_t>& out)
@@ -386,8 +450,11 @@ bool Decoder::Convert(const AVFrame* frame, std::vector<std::uint32_t>& out)
 Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
 {
     if (!pending_.empty()) {
+        const std::size_t from = out.size();
         out.insert(out.end(), pending_.begin(), pending_.end());
         pending_.clear();
+        lastSoundAt_ = pendingAt_;
+        FadeIn(out, from);
         return Result::Frames;
     }
     const std::size_t before = out.size();
@@ -404,6 +471,13 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
                     Convert(frame_, out);
                     av_frame_unref(frame_);
                 }
+            }
+            if (junction_) {
+                // A new connection's data follows: its own demuxer, then
+                // its first sound, softly.
+                if (!ReopenAfterJunction()) return aborted_ ? Result::Aborted : Result::Undecodable;
+                if (out.size() > before) return Result::Frames;
+                return Decode(out);
             }
             if (!linkEnded_) return out.size() > before ? Result::Frames : Result::End;
             if (!NextLink()) return aborted_ ? Result::Aborted : Result::Undecodable;
@@ -451,6 +525,8 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
                 av_packet_get_side_data(packet_, AV_PKT_DATA_METADATA_UPDATE, &sideSize)) {
             AVDictionary* tags = nullptr;
             if (av_packet_unpack_dictionary(update, sideSize, &tags) == 0) {
+                titleAt_ = packet_->pos >= 0 ? formatFrom_ + static_cast<std::uint64_t>(packet_->pos)
+                                             : DeliveredAt();
                 const AVDictionaryEntry* artist = av_dict_get(tags, "artist", nullptr, 0);
                 const AVDictionaryEntry* title = av_dict_get(tags, "title", nullptr, 0);
                 NoteComments(artist ? artist->value : nullptr, title ? title->value : nullptr);
@@ -458,6 +534,8 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
             av_dict_free(&tags);
         }
 
+        const std::uint64_t packetAt =
+            packet_->pos >= 0 ? formatFrom_ + static_cast<std::uint64_t>(packet_->pos) : DeliveredAt();
         if (avcodec_send_packet(codec_, packet_) == 0) {
             while (avcodec_receive_frame(codec_, frame_) == 0) {
                 Convert(frame_, out);
@@ -465,7 +543,11 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
             }
         }
         av_packet_unref(packet_);
-        if (out.size() > before) return Result::Frames;
+        if (out.size() > before) {
+            lastSoundAt_ = packetAt;
+            FadeIn(out, before);
+            return Result::Frames;
+        }
     }
 }
 

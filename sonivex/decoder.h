@@ -55,8 +55,16 @@ public:
 
     // For streams whose titles travel in comment headers (Ogg Vorbis and
     // Opus): "StreamTitle='ARTIST - TITLE';" from the latest comments, and
-    // whether it changed since the last call.
-    bool TakeTitle(std::string& metadata);
+    // whether it changed since the last call; at is the place in the ring
+    // where the sound it names begins.
+    bool TakeTitle(std::string& metadata, std::uint64_t& at);
+
+    // The place in the ring (bytes from its start) of the data that the
+    // frames of the last Decode came from.
+    std::uint64_t LastSoundAt() const { return lastSoundAt_; }
+    // Whether the frames of the last Decode are the first after a junction
+    // of the ring (a new connection's data): asked once.
+    bool TakeResumed();
 
 private:
     Decoder() = default;
@@ -67,6 +75,12 @@ private:
     // the reader, for another try; false when too many were read to keep.
     bool Rewind();
     void CloseFormat();
+    // Past a junction: a new demuxer, of the format the stream had, on the
+    // new connection's data.
+    bool ReopenAfterJunction();
+    // The place in the ring of the next byte the demuxer will be given.
+    std::uint64_t DeliveredAt() const { return ringAt_ - nextLink_.size() - ready_.size(); }
+    void FadeIn(std::vector<std::uint32_t>& out, std::size_t from);
     bool OpenCodec();
     bool NextLink();
     int ReadLinked(std::uint8_t* buffer, int size);
@@ -113,7 +127,20 @@ private:
     bool recording_ = false;
     bool replayLost_ = false;  // more was read than is kept
     std::string replay_;
-    std::uint64_t consumed_ = 0;  // bytes handed to the demuxer
+    std::uint64_t replayFrom_ = 0;  // where in the ring the replay starts
+    std::uint64_t consumed_ = 0;    // bytes handed to the demuxer
+
+    // Places in the ring: bytes read from it, where the current demuxer's
+    // input began, where the last sound came from.
+    std::uint64_t ringAt_ = 0;
+    std::uint64_t formatFrom_ = 0;
+    std::uint64_t lastSoundAt_ = 0;
+    std::uint64_t pendingAt_ = 0;  // for the sound decoded while opening
+    std::uint64_t titleAt_ = 0;
+    const AVInputFormat* openedFormat_ = nullptr;
+    bool junction_ = false;  // the ring's read reached a junction
+    bool resumed_ = false;
+    std::size_t fadeLeft_ = 0;  // frames still to fade in after a junction
 };
 
 }  // namespace sonivex

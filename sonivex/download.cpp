@@ -205,7 +205,9 @@ std::size_t Download::OnBody(const char* data, std::size_t size)
             [&](const std::uint8_t* audio, std::size_t n) {
                 readAudio_.insert(readAudio_.end(), audio, audio + n);
             },
-            [&](std::string_view text) { readMetadata_.emplace_back(text); });
+            [&](std::string_view text) {
+                readMetadata_.emplace_back(std::string(text), audioBytes_ + readAudio_.size());
+            });
         audioBytes_ += readAudio_.size();
         spill_.assign(readAudio_.begin(), readAudio_.end());
         DrainSpill();
@@ -218,8 +220,8 @@ std::size_t Download::OnBody(const char* data, std::size_t size)
         if (listener_.audio && attached && !readAudio_.empty())
             listener_.audio(readAudio_.data(), readAudio_.size());
         if (listener_.metadata)
-            for (const std::string& text : readMetadata_)
-                listener_.metadata(text);
+            for (const auto& [text, at] : readMetadata_)
+                listener_.metadata(text, at);
     }
     return size;
 }
@@ -261,7 +263,7 @@ void Download::AttachRing(std::shared_ptr<ByteRing> ring)
         prefixForListener_ = pending;
         spill_ = std::move(pending);
         DrainSpill();
-        if (ended_ && spill_.empty()) ring_->Finish();
+        if (ended_ && spill_.empty() && options_.finishRing) ring_->Finish();
         if (endedUnannounced_) {
             // The download thread is gone: its last word falls to us.
             endedUnannounced_ = false;
@@ -493,7 +495,7 @@ void Download::Run()
             if (!spill_.empty()) changed_.wait_for(guard, std::chrono::milliseconds(10));
         }
         ended_ = true;
-        if (ring_ && spill_.empty()) ring_->Finish();
+        if (ring_ && spill_.empty() && options_.finishRing) ring_->Finish();
     }
     changed_.notify_all();
     bool announce = false;

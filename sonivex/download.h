@@ -36,6 +36,9 @@ struct DownloadOptions {
     int connectTimeoutMs = 5000;  // until the response head has arrived
     int readTimeoutMs = 10000;    // without any data, once the body flows
     std::string proxy;            // "[user:password@]host:port", empty: none of our own
+    // Whether the end of the transfer ends the ring's data too; a stream
+    // that may reconnect ends it itself.
+    bool finishRing = true;
 };
 
 class Download : public std::enable_shared_from_this<Download> {
@@ -43,7 +46,8 @@ public:
     struct Listener {
         std::function<void(const std::string& statusLine)> status;
         std::function<void(const std::uint8_t* data, std::size_t size)> audio;
-        std::function<void(std::string_view metadata)> metadata;
+        // at: the audio bytes of this transfer that came before the text.
+        std::function<void(std::string_view metadata, std::uint64_t at)> metadata;
         std::function<void()> ended;
     };
 
@@ -133,7 +137,7 @@ private:
 
     // The pieces of one read, handed to the listener after the lock is gone.
     std::vector<std::uint8_t> readAudio_;
-    std::vector<std::string> readMetadata_;
+    std::vector<std::pair<std::string, std::uint64_t>> readMetadata_;
     std::vector<std::string> statusLines_;
 
     std::mutex wakeLock_;

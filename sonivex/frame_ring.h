@@ -26,6 +26,10 @@ public:
                                         read_.load(std::memory_order_acquire));
     }
 
+    // Frames ever written and ever taken: the places of the stream's sound.
+    std::uint64_t Written() const { return written_.load(std::memory_order_acquire); }
+    std::uint64_t Taken() const { return read_.load(std::memory_order_acquire); }
+
     // Writer: appends as many frames as fit, returns how many.
     std::size_t Write(const std::uint32_t* frames, std::size_t count)
     {

@@ -90,6 +90,7 @@ StreamSettings Library::Settings()
     settings.connectTimeoutMs = config.netTimeoutMs;
     settings.readTimeoutMs = config.netReadTimeoutMs;
     settings.followPlaylists = config.netPlaylist != 0;
+    settings.reconnectSeconds = config.netReconnect;
     std::lock_guard guard(config.proxyLock);
     settings.proxy = config.proxy;
     return settings;

@@ -24,6 +24,7 @@ struct Configuration {
     std::atomic<int> netPrebuf{75};
     std::atomic<int> netReadTimeoutMs{10000};
     std::atomic<int> netPlaylist{0};
+    std::atomic<int> netReconnect{300};
     std::mutex proxyLock;
     std::string proxy;
 };

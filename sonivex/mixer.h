@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,20 @@ public:
     std::atomic<bool> stopped{false};
     std::atomic<std::uint64_t> framesOutput{0};
     std::atomic<std::uint64_t> underruns{0};
+
+    // Something is due when the output has taken this many of the ring's
+    // frames (a title change, the sound back after a reconnect): the
+    // output thread then runs eventDue, with no lock of the mixer held.
+    // Set eventDue before the channel is added to the mixer.
+    std::atomic<std::uint64_t> nextEventFrame{std::numeric_limits<std::uint64_t>::max()};
+    std::function<void()> eventDue;
+
+    // Whether sound that runs dry fades out, and sound that comes back
+    // after that fades in, so that neither is a click (a network stream's
+    // channel); set before the channel is added to the mixer.
+    bool softEdges = false;
+    // Output thread only: sound ran dry in the last block.
+    bool starved = false;
 };
 
 class Mixer {
@@ -69,13 +84,16 @@ public:
 private:
     // The next frames of one channel (silence for what it lacks), noted in
     // its history.
-    static void TakeFrom(PlaybackChannel& channel, std::uint32_t* into, std::size_t frames);
+    void RenderLocked(std::int16_t* out, std::size_t frames);
+    // Returns whether an event of the channel is due.
+    static bool TakeFrom(PlaybackChannel& channel, std::uint32_t* into, std::size_t frames);
 
     const std::atomic<float>& volume_;
     std::mutex lock_;
     std::vector<std::shared_ptr<PlaybackChannel>> channels_;
     std::vector<std::uint32_t> scratch_ = std::vector<std::uint32_t>(8192);
     std::vector<std::int32_t> sum_ = std::vector<std::int32_t>(2 * 8192);
+    std::vector<std::shared_ptr<PlaybackChannel>> due_;  // under lock_, run after it
     std::mutex sleepLock_;
     std::condition_variable sleeping_;
     std::uint64_t changes_ = 0;  // under sleepLock_

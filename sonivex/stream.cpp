@@ -60,21 +60,32 @@ Stream::~Stream()
     if (ring_) ring_->Abort();
 }
 
-std::shared_ptr<Download> Stream::Connect(const std::string& url)
+std::shared_ptr<Download> Stream::Connect(const std::string& url, bool announce, std::uint64_t base,
+                                          int* connection)
 {
     DownloadOptions options;
     options.url = url;
     options.connectTimeoutMs = settings_.connectTimeoutMs;
     options.readTimeoutMs = settings_.readTimeoutMs;
     options.proxy = settings_.proxy;
+    // The stream ends its ring itself: a lost connection may be followed by
+    // another one's data.
+    options.finishRing = false;
+    int id = 0;
+    {
+        std::lock_guard guard(lock_);
+        id = ++connections_;
+    }
+    if (connection != nullptr) *connection = id;
 
     // The listener outlives neither its stream's usefulness nor a free: it
     // holds the stream weakly and stays silent once the stream is freed.
     std::weak_ptr<Stream> weak = weak_from_this();
     Download::Listener listener;
-    listener.status = [weak](const std::string& line) {
+    listener.status = [weak, announce](const std::string& line) {
         auto self = weak.lock();
-        if (self && !self->freed_ && (self->flags_ & BASS_STREAM_STATUS) && self->proc_)
+        if (self && announce && !self->freed_ && (self->flags_ & BASS_STREAM_STATUS) &&
+            self->proc_)
             self->proc_(line.c_str(), 0, self->user_);
     };
     listener.audio = [weak](const std::uint8_t* data, std::size_t size) {
@@ -82,17 +93,225 @@ std::shared_ptr<Download> Stream::Connect(const std::string& url)
         if (self && !self->freed_ && self->proc_)
             self->proc_(data, static_cast<DWORD>(size), self->user_);
     };
-    listener.metadata = [weak](std::string_view text) {
-        if (auto self = weak.lock()) self->OnMetadata(text);
+    listener.metadata = [weak, id, base](std::string_view text, std::uint64_t at) {
+        if (auto self = weak.lock()) self->OnConnectionMetadata(id, base + at, text);
     };
-    listener.ended = [weak] {
-        auto self = weak.lock();
-        if (self && !self->freed_ && self->proc_) self->proc_(nullptr, 0, self->user_);
+    listener.ended = [weak, id] {
+        if (auto self = weak.lock()) self->OnConnectionEnded(id);
     };
     auto download = Download::Start(std::move(options), std::move(listener));
     std::lock_guard guard(lock_);
     opening_ = download;
     return download;
+}
+
+std::shared_ptr<Download> Stream::AudioDownload() const
+{
+    std::lock_guard guard(lock_);
+    return download_;
+}
+
+void Stream::PostSyncs(const std::vector<PendingSync>& due) const
+{
+    if (due.empty()) return;
+    const HSTREAM handle = handle_.load();
+    if (freed_ || handle == 0) return;
+    std::vector<Sync> syncs;
+    {
+        std::lock_guard guard(lock_);
+        syncs = syncs_;
+    }
+    for (const PendingSync& event : due)
+        for (const Sync& sync : syncs)
+            if (sync.type == event.type)
+                // A title is state: one waiting call reads the newest.
+                PostSync({sync.handle, handle, event.data, sync.proc, sync.user},
+                         event.type == BASS_SYNC_META);
+}
+
+void Stream::OnConnectionMetadata(int connection, std::uint64_t at, std::string_view text)
+{
+    std::vector<PendingSync> due;
+    {
+        std::lock_guard guard(lock_);
+        if (!armed_ || connection == audioConnection_) {
+            NoteTitle(text, at, due);
+        } else if (connection == candidate_) {
+            // A reconnect's transfer that may yet become the stream's.
+            candidateTitles_.emplace_back(at, std::string(text));
+        }
+    }
+    PostSyncs(due);
+}
+
+void Stream::NoteTitle(std::string_view text, std::uint64_t at, std::vector<PendingSync>& due)
+{
+    const auto isTitle = [](const TimedEvent& event) { return !event.back; };
+    const bool titleWaits = std::any_of(placeEvents_.begin(), placeEvents_.end(), isTitle) ||
+                            std::any_of(frameEvents_.begin(), frameEvents_.end(), isTitle);
+    if (metadata_.empty() && !titleWaits) {
+        // The first title names the first sound: nothing else is playing.
+        metadata_ = std::string(text);
+        due.push_back({BASS_SYNC_META, 0});
+        return;
+    }
+    // The title that will be current once everything waiting is heard.
+    std::string_view latest = metadata_;
+    for (const auto* events : {&frameEvents_, &placeEvents_})
+        for (const TimedEvent& event : *events)
+            if (!event.back) latest = event.title;
+    if (text == latest) return;
+    // Titles a few hundred bytes apart (a server that changes them at every
+    // block) are one change: the later one counts.
+    constexpr std::uint64_t kSamePlace = 512;
+    if (!placeEvents_.empty() && !placeEvents_.back().back &&
+        at < placeEvents_.back().at + kSamePlace) {
+        placeEvents_.back().title = std::string(text);
+        return;
+    }
+    placeEvents_.push_back({at, false, std::string(text)});
+}
+
+void Stream::PlaceEvents(std::uint64_t soundAt, std::uint64_t frame, bool resumed)
+{
+    const auto place = [&](TimedEvent event) {
+        event.at = frame;
+        // Events of the same frame: the later title counts, a return stays.
+        if (!frameEvents_.empty() && frameEvents_.back().at == frame && !event.back &&
+            !frameEvents_.back().back)
+            frameEvents_.back().title = std::move(event.title);
+        else
+            frameEvents_.push_back(std::move(event));
+    };
+    if (resumed) place({frame, true, {}});
+    while (!placeEvents_.empty() && placeEvents_.front().at <= soundAt) {
+        place(std::move(placeEvents_.front()));
+        placeEvents_.pop_front();
+    }
+    if (!frameEvents_.empty())
+        channel_->nextEventFrame.store(frameEvents_.front().at, std::memory_order_release);
+}
+
+void Stream::OnOutputReached()
+{
+    std::vector<PendingSync> due;
+    {
+        std::lock_guard guard(lock_);
+        const std::uint64_t heard = channel_->ring.Taken();
+        bool titleChanged = false;
+        while (!frameEvents_.empty() && frameEvents_.front().at <= heard) {
+            TimedEvent& event = frameEvents_.front();
+            if (event.back) {
+                due.push_back({BASS_SYNC_RECONNECT, 0});
+            } else if (event.title != metadata_) {
+                metadata_ = std::move(event.title);
+                titleChanged = true;
+            }
+            frameEvents_.pop_front();
+        }
+        if (titleChanged) due.push_back({BASS_SYNC_META, 0});
+        channel_->nextEventFrame.store(
+            frameEvents_.empty() ? std::numeric_limits<std::uint64_t>::max() : frameEvents_.front().at,
+            std::memory_order_release);
+    }
+    PostSyncs(due);
+}
+
+void Stream::OnConnectionEnded(int connection)
+{
+    bool reconnect = false;
+    {
+        std::lock_guard guard(lock_);
+        if (connection != audioConnection_ || freed_) return;
+        // A file that came whole is at its end; a stream that broke, stalled
+        // or was closed by its server is tried again, once it is open.
+        reconnect = armed_ && settings_.reconnectSeconds > 0 && !undecodable_ && download_ &&
+                    download_->EndError() != BASS_OK;
+    }
+    if (!reconnect) {
+        EndAudio();
+        return;
+    }
+    std::thread([self = shared_from_this()] { self->Reconnect(); }).detach();
+}
+
+void Stream::EndAudio()
+{
+    if (ring_) ring_->Finish();
+    if (!freed_ && proc_) proc_(nullptr, 0, user_);
+}
+
+void Stream::Reconnect()
+{
+    using Clock = Download::Clock;
+    // Pauses before each round of tries: ever longer, up to half a minute.
+    static constexpr std::chrono::milliseconds kPauses[] = {
+        std::chrono::milliseconds(500), std::chrono::seconds(1),  std::chrono::seconds(2),
+        std::chrono::seconds(4),        std::chrono::seconds(8),  std::chrono::seconds(16),
+        std::chrono::seconds(30)};
+    const auto giveUpAt = Clock::now() + std::chrono::seconds(settings_.reconnectSeconds);
+    std::vector<std::string> candidates;
+    {
+        std::lock_guard guard(lock_);
+        candidates.push_back(audioUrl_);
+        candidates.insert(candidates.end(), entries_.begin(), entries_.end());
+    }
+    for (std::size_t attempt = 1;; ++attempt) {
+        // The application hears of each round as it begins, of the first
+        // one as soon as the connection is lost.
+        PostSyncs({{BASS_SYNC_RECONNECT, static_cast<DWORD>(attempt)}});
+        const auto pause = kPauses[std::min(attempt - 1, std::size(kPauses) - 1)];
+        {
+            std::unique_lock guard(lock_);
+            wake_.wait_until(guard, std::min(Clock::now() + pause, giveUpAt),
+                             [&] { return freed_.load(); });
+        }
+        if (freed_ || Clock::now() >= giveUpAt) break;
+        for (const std::string& url : candidates) {
+            if (freed_ || Clock::now() >= giveUpAt) break;
+            if (TryReconnect(url, giveUpAt)) return;
+        }
+    }
+    if (!freed_) EndAudio();
+}
+
+bool Stream::TryReconnect(const std::string& url, Download::Clock::time_point giveUpAt)
+{
+    int connection = 0;
+    {
+        std::lock_guard guard(lock_);
+        candidateTitles_.clear();
+    }
+    auto download = Connect(url, /*announce=*/false, ring_->Written(), &connection);
+    {
+        std::lock_guard guard(lock_);
+        candidate_ = connection;
+    }
+    const Download::WaitResult result = download->WaitForBody(512, freed_, giveUpAt);
+    const bool audio = result == Download::WaitResult::Ready &&
+                       DetectPlaylist(download->ContentType(), download->EffectiveUrl(),
+                                      download->Prefix()) == PlaylistKind::None &&
+                       !LooksLikePage(download->ContentType(), download->Prefix());
+    if (!audio || freed_) {
+        download->Cancel();
+        download->WaitFinished(std::chrono::milliseconds(500));
+        return false;
+    }
+    std::vector<PendingSync> due;
+    {
+        std::lock_guard guard(lock_);
+        audioConnection_ = connection;
+        candidate_ = 0;
+        download_ = download;
+        // The new connection's data follows a junction: the decoder starts
+        // afresh there instead of reading on from a cut-off frame.
+        ring_->MarkJunction();
+        for (const auto& [at, title] : candidateTitles_) NoteTitle(title, at, due);
+        candidateTitles_.clear();
+    }
+    download->AttachRing(ring_);
+    PostSyncs(due);
+    return true;
 }
 
 void Stream::CancelOpen()
@@ -137,7 +356,12 @@ int Stream::Open(const std::string& url, const std::atomic<bool>& abort)
         if (abort.load()) return BASS_ERROR_UNKNOWN;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return abort.load() ? BASS_ERROR_UNKNOWN : BASS_OK;
+    if (abort.load()) return BASS_ERROR_UNKNOWN;
+    // From now on a lost connection is tried again. One lost while opening
+    // has ended the stream's data already.
+    std::lock_guard guard(lock_);
+    armed_ = true;
+    return BASS_OK;
 }
 
 int Stream::StoppedWait(Download& download, Download::WaitResult result)
@@ -186,10 +410,21 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
     download->WaitFinished(SettleTime());
 
     int result = BASS_ERROR_FORMAT;  // a playlist without a usable entry
-    for (const std::string& entry : ParsePlaylist(kind, text, base)) {
-        if (visited.count(NormalisedUrl(entry))) continue;
+    const std::vector<std::string> entries = ParsePlaylist(kind, text, base);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (visited.count(NormalisedUrl(entries[i]))) continue;
         if (fetches_ >= kMaxOpenFetches || Expired()) break;
-        result = OpenAddress(entry, depth + 1, visited, abort);
+        result = OpenAddress(entries[i], depth + 1, visited, abort);
+        if (result == BASS_OK) {
+            // The entries after the one that plays, then those before it:
+            // where a lost connection is tried next (the innermost list).
+            std::lock_guard guard(lock_);
+            if (entries_.empty()) {
+                entries_.assign(entries.begin() + static_cast<std::ptrdiff_t>(i) + 1, entries.end());
+                entries_.insert(entries_.end(), entries.begin(),
+                                entries.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
         if (result == BASS_OK || abort.load()) break;
     }
     if (result != BASS_OK && result != BASS_ERROR_UNKNOWN && Expired()) return BASS_ERROR_TIMEOUT;
@@ -215,7 +450,12 @@ int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atom
             httpTags_ = headers.TagBlock(true);
         }
     }
-    download_ = download;
+    {
+        std::lock_guard guard(lock_);
+        download_ = download;
+        audioConnection_ = connections_;
+        audioUrl_ = download->EffectiveUrl();
+    }
     download->AttachRing(ring_);
 
     int error = BASS_OK;
@@ -236,32 +476,27 @@ int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atom
         ring_->Resize(DownloadBufferSize(settings_.netBufferMs, decoder_->BitRate() / 1000));
 
     std::string title;
-    if (decoder_->TakeTitle(title)) OnMetadata(title);
+    std::uint64_t titleAt = 0;
+    if (decoder_->TakeTitle(title, titleAt)) {
+        std::vector<PendingSync> due;
+        {
+            std::lock_guard guard(lock_);
+            NoteTitle(title, titleAt, due);
+        }
+        PostSyncs(due);
+    }
 
     const std::size_t frames =
         std::max<std::size_t>(static_cast<std::size_t>(settings_.bufferMs) *
                                   static_cast<std::size_t>(settings_.outputRate) / 1000,
                               4096);
     channel_ = std::make_shared<PlaybackChannel>(frames);
+    channel_->softEdges = true;
+    std::weak_ptr<Stream> weak = weak_from_this();
+    channel_->eventDue = [weak] {
+        if (auto self = weak.lock()) self->OnOutputReached();
+    };
     return BASS_OK;
-}
-
-void Stream::OnMetadata(std::string_view text)
-{
-    // FIXME: the title changes when its block arrives, a few seconds before
-    // the listener hears the song it names.
-    std::vector<Sync> syncs;
-    {
-        std::lock_guard guard(lock_);
-        if (text == metadata_) return;
-        metadata_ = std::string(text);
-        syncs = syncs_;
-    }
-    const HSTREAM handle = handle_.load();
-    if (freed_ || handle == 0) return;
-    for (const Sync& sync : syncs)
-        if (sync.type == BASS_SYNC_META)
-            PostSync({sync.handle, handle, 0, sync.proc, sync.user}, /*coalesce=*/true);
 }
 
 bool Stream::Play(Mixer& mixer)
@@ -288,11 +523,21 @@ void Stream::DecodeLoop()
         frames.clear();
         const Decoder::Result result = decoder_->Decode(frames);
         std::string title;
-        if (decoder_->TakeTitle(title)) OnMetadata(title);
+        std::uint64_t titleAt = 0;
+        std::vector<PendingSync> due;
+        {
+            std::lock_guard guard(lock_);
+            if (decoder_->TakeTitle(title, titleAt)) NoteTitle(title, titleAt, due);
+            // What was waiting for this sound now waits for the output to
+            // reach these frames.
+            if (result == Decoder::Result::Frames)
+                PlaceEvents(decoder_->LastSoundAt(), ring.Written(), decoder_->TakeResumed());
+        }
+        PostSyncs(due);
         if (result == Decoder::Result::Undecodable) {
             // Nothing more will play: the download need not go on.
             undecodable_ = true;
-            download_->Cancel();
+            if (auto download = AudioDownload()) download->Cancel();
         }
         if (result != Decoder::Result::Frames) break;
         // Wait for room in the playback buffer: it holds bufferMs of sound
@@ -312,11 +557,15 @@ void Stream::DecodeLoop()
 
 void Stream::Free(Mixer* mixer)
 {
-    freed_ = true;
+    {
+        std::lock_guard guard(lock_);
+        freed_ = true;
+    }
+    wake_.notify_all();
     if (mixer != nullptr && channel_) mixer->Remove(channel_.get());
     if (channel_) channel_->ring.StopWaiting();
     CancelOpen();
-    if (download_) download_->Cancel();
+    if (auto download = AudioDownload()) download->Cancel();
     if (ring_) ring_->Abort();
 }
 
@@ -330,8 +579,11 @@ QWORD Stream::FilePosition(DWORD mode) const
             return ring_->Written();
         case BASS_FILEPOS_CURRENT:
             return ring_->Taken();
-        case BASS_FILEPOS_CONNECTED:
-            return download_ && download_->Connected() && !undecodable_ ? 1 : 0;
+        case BASS_FILEPOS_CONNECTED: {
+            // 0 also while a lost connection is being tried again.
+            const auto download = AudioDownload();
+            return download && download->Connected() && !undecodable_ ? 1 : 0;
+        }
         default:
             return static_cast<QWORD>(-1);
     }
@@ -340,7 +592,8 @@ QWORD Stream::FilePosition(DWORD mode) const
 int Stream::EndError() const
 {
     if (undecodable_) return BASS_ERROR_FORMAT;
-    return download_ ? download_->EndError() : BASS_OK;
+    const auto download = AudioDownload();
+    return download ? download->EndError() : BASS_OK;
 }
 
 std::string Stream::Tags(DWORD type, bool& has) const

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -38,6 +40,7 @@ struct StreamSettings {
     int connectTimeoutMs = 5000;
     int readTimeoutMs = 10000;
     bool followPlaylists = false;
+    int reconnectSeconds = 300;  // how long a lost connection is tried again; 0: never
     std::string proxy;
 };
 
@@ -80,6 +83,18 @@ public:
     static std::size_t DownloadBufferSize(int netBufferMs, int kbps);
 
 private:
+    struct PendingSync {
+        DWORD type;
+        DWORD data;
+    };
+    // Something that happens when the output reaches a place in the sound:
+    // a title changes, or the sound is back after a reconnect.
+    struct TimedEvent {
+        std::uint64_t at;  // a ring place (bytes) or a frame place
+        bool back;         // else a title
+        std::string title;
+    };
+
     int OpenAddress(const std::string& url, int depth, std::set<std::string>& visited,
                     const std::atomic<bool>& abort);
     bool Expired() const { return Download::Clock::now() >= deadline_; }
@@ -90,9 +105,30 @@ private:
     // kSettleTime, and never past the open's deadline.
     std::chrono::milliseconds SettleTime() const;
     int OpenAudio(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort);
-    std::shared_ptr<Download> Connect(const std::string& url);
-    void OnMetadata(std::string_view text);
+    // A new transfer. Its status lines reach the application when announce
+    // is set (while opening, not while reconnecting); its metadata counts
+    // for the stream once it is the audio connection, from ring place base.
+    std::shared_ptr<Download> Connect(const std::string& url, bool announce = true,
+                                      std::uint64_t base = 0, int* connection = nullptr);
+    void OnConnectionMetadata(int connection, std::uint64_t at, std::string_view text);
+    void OnConnectionEnded(int connection);
+    // A title whose sound begins at ring place at (lock_ held): the first
+    // one counts at once, later ones when the output reaches their sound.
+    // Adds the syncs to post to due.
+    void NoteTitle(std::string_view text, std::uint64_t at, std::vector<PendingSync>& due);
+    // The output has taken frames up to where an event was due.
+    void OnOutputReached();
+    // Turns the events of ring places up to soundAt into events of frame
+    // place frame (decoder thread, lock_ held).
+    void PlaceEvents(std::uint64_t soundAt, std::uint64_t frame, bool resumed);
     void DecodeLoop();
+    // The reconnect thread: tries the address again, then the playlist's
+    // other entries, with growing pauses, until one plays or time is up.
+    void Reconnect();
+    bool TryReconnect(const std::string& url, Download::Clock::time_point giveUpAt);
+    void EndAudio();  // no more data will come: the ring ends, the application hears of it
+    std::shared_ptr<Download> AudioDownload() const;
+    void PostSyncs(const std::vector<PendingSync>& due) const;
 
     struct Sync {
         HSYNC handle;
@@ -122,6 +158,16 @@ private:
     std::shared_ptr<PlaybackChannel> channel_;
 
     mutable std::mutex lock_;  // guards what follows
+    std::condition_variable wake_;  // a freed stream wakes its reconnect thread
+    int connections_ = 0;           // transfers started
+    int audioConnection_ = 0;       // the one whose audio the ring takes
+    int candidate_ = 0;             // a reconnect's transfer, until it is taken
+    std::vector<std::pair<std::uint64_t, std::string>> candidateTitles_;
+    bool armed_ = false;  // opened: a lost connection is tried again
+    std::string audioUrl_;  // the audio's address after redirects
+    std::vector<std::string> entries_;  // the playlist's other entries, in order
+    std::deque<TimedEvent> placeEvents_;  // by ring place, not yet decoded
+    std::deque<TimedEvent> frameEvents_;  // by frame place, not yet heard
     std::string metadata_;
     std::string icyTags_, httpTags_;
     bool hasIcy_ = false, hasHttp_ = false;

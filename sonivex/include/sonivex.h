@@ -46,6 +46,7 @@ typedef void SYNCPROC(HSYNC handle, DWORD channel, DWORD data, void *user);
 #define BASS_CONFIG_NET_PROXY 17        /* BASS_SetConfigPtr: "[user:password@]host:port" */
 #define BASS_CONFIG_NET_READTIMEOUT 0x10003 /* ms without data: connection dead (10000) */
 #define BASS_CONFIG_NET_PLAYLIST 21     /* 1: follow playlist links when opening an address (0) */
+#define BASS_CONFIG_NET_RECONNECT 0x10005 /* s a lost connection is tried again; 0: never (300) */
 
 /* BASS_StreamCreateURL flags. */
 #define BASS_STREAM_STATUS 0x800000 /* hand server status lines to the DOWNLOADPROC */
@@ -62,7 +63,8 @@ typedef void SYNCPROC(HSYNC handle, DWORD channel, DWORD data, void *user);
 #define BASS_TAG_META 5 /* the latest in-band metadata text */
 
 /* BASS_ChannelSetSync types. */
-#define BASS_SYNC_META 4 /* a new metadata text arrived */
+#define BASS_SYNC_META 4 /* the output reached the sound of a new metadata text */
+#define BASS_SYNC_RECONNECT 0x10001 /* data n >= 1: connection lost, try n; 0: sound back */
 
 /* BASS_ChannelGetData length flags. */
 #define BASS_DATA_FFT256 0x80000000 /* 128 floats: magnitudes of a 256-point FFT */
@@ -125,9 +127,9 @@ SONIVEX_API float BASS_GetVolume(void);
  *
  * With BASS_STREAM_STATUS and a proc, proc receives, on a thread of the
  * library's own or on the calling thread: (status line, 0, user) for each
- * response received, (data, length, user) for each block of audio data
- * downloaded (metadata removed), and (NULL, 0, user) once when the download
- * ends. Calls for one stream never overlap; the buffer is valid during the
+ * response received while opening (not for those of a reconnect), (data,
+ * length, user) for each block of audio data downloaded (metadata removed),
+ * and (NULL, 0, user) once when the download ends for good. Calls for one stream never overlap; the buffer is valid during the
  * call only. With BASS_CONFIG_NET_PLAYLIST 1, PLS and M3U playlists are
  * followed, their entries tried in order. */
 SONIVEX_API HSTREAM BASS_StreamCreateURL(const char *url, DWORD offset, DWORD flags,
@@ -142,6 +144,7 @@ SONIVEX_API BOOL BASS_StreamFree(HSTREAM handle);
  * buffer's size in bytes, DOWNLOAD the audio bytes received, CURRENT the
  * bytes the decoder has taken (DOWNLOAD - CURRENT is what the buffer holds,
  * never more than END), CONNECTED 1 or 0. (QWORD)-1 on failure.
+ * CONNECTED reads 0 while a lost connection is being tried again, too.
  * CONNECTED 0 also sets the error code to why the stream's data ended:
  * BASS_OK for a complete download (a body of known length), BASS_ERROR_HTTP
  * for a broken transfer (a live stream the server closed, a cut or broken
@@ -161,8 +164,15 @@ SONIVEX_API QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
  * tag type again or ends. */
 SONIVEX_API const char *BASS_ChannelGetTags(DWORD handle, DWORD tags);
 
-/* With BASS_SYNC_META: proc(sync, handle, 0, user) runs each time a new
- * metadata text with content arrives. Syncs run on one thread of the
+/* With BASS_SYNC_META: proc(sync, handle, 0, user) runs each time the
+ * output reaches the sound that a new metadata text (ICY, or an Ogg
+ * comment header) came before, and BASS_TAG_META changes then; a stream's
+ * first title counts as soon as it arrives. With BASS_SYNC_RECONNECT:
+ * proc(sync, handle, n, user) as the n-th round of tries to get a lost
+ * connection back begins (n = 1 as soon as it is lost; each round waits its
+ * pause first), proc(sync, handle, 0, user) when
+ * the output reaches the sound of the connection that came back. Syncs run
+ * on one thread of the
  * library's own, in order, with no lock held; a blocked sync delays later
  * syncs only. A freed stream's pending syncs are dropped. A title is state,
  * not an event: while a META sync waits to run, newer titles add no further
@@ -172,8 +182,14 @@ SONIVEX_API HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYN
                                       void *user);
 
 /* Starts decoding and playing the stream. A stream whose download is slower
- * than playback plays silence and resumes by itself; one whose download has
- * ended stops when its buffers are empty, its handle valid until freed.
+ * than playback plays silence and resumes by itself. When a playing stream's
+ * connection ends, fails or stalls (READTIMEOUT) and it was not a whole file
+ * of known length, the library connects to its address again, then to the
+ * other entries of its playlist, after pauses of 0.5, 1, 2, 4, 8, 16 and
+ * then 30 s, for at most NET_RECONNECT seconds: the handle, its syncs, tags
+ * and volume stay, and the sound resumes after one short gap. A stream whose
+ * download has ended for good stops when its buffers are empty, its handle
+ * valid until freed.
  * restart is not used (a live stream cannot be restarted). */
 SONIVEX_API BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 
