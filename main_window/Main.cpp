@@ -447,8 +447,27 @@ void TFormMain::RadioGroupTypeClick(int index)
 
 void TFormMain::TimerApllicationTimer() { SetApplicationTitle(TickerStep(Shown(CurrentTitle), TickerPosition)); }
 
+void TFormMain::HandleReconnect(WPARAM round)
+{
+    if (round > 0) {
+        if (!reconnecting_) panelBeforeReconnect_ = StatusBar->Text(1);
+        reconnecting_ = true;
+        StatusBar->SetText(1, Ansi("Переподключение..."));
+        StatusBar->SetHint(1, Ansi("Связь потеряна, переподключаемся (попытка ") + std::to_string(round) + ")");
+    } else if (reconnecting_) {
+        // The sound is back: the bit rate again.
+        reconnecting_ = false;
+        StatusBar->SetText(1, panelBeforeReconnect_);
+        StatusBar->SetHint(1, "");
+    }
+}
+
 LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_STREAMRECONNECT) {
+        HandleReconnect(wParam);
+        return 0;
+    }
     if (message != WM_STREAMSTATUS) return 0;
     const auto text = [lParam] { return std::string(reinterpret_cast<const char*>(lParam)); };
     switch (wParam) {
@@ -457,6 +476,8 @@ LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam
         CurrentTitle.clear();
         SetCaption(CaptionPrefix, "");
         StatusBar->SetText(1, "");
+        reconnecting_ = false;
+        StatusBar->SetHint(1, "");
         break;
     case stConnectFailed:
         StatusBar->SetText(0, Ansi("Не могу соединиться с сервером..."));

@@ -108,6 +108,8 @@ public:
     void RadioGroupTypeClick(int index);
     void TimerApllicationTimer();
     LRESULT HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam);
+    // Panel 1 while the stream's connection is being tried again.
+    void HandleReconnect(WPARAM round);
 
     // The caption: the prefix, then the title, each shown by the text rule.
     void SetCaption(const std::string& prefix, const std::string& title);
@@ -132,4 +134,7 @@ private:
     // showed there.
     std::string editBytes_;
     QString editShown_;
+    // While a lost connection is tried again: what panel 1 showed before.
+    bool reconnecting_ = false;
+    std::string panelBeforeReconnect_;
 };

@@ -25,3 +25,8 @@ void TStatusBar::SetText(std::size_t panel, const std::string& bytes)
     texts_.at(panel) = bytes;
     labels_.at(panel)->setText(Shown(bytes));
 }
+
+void TStatusBar::SetHint(std::size_t panel, const std::string& bytes)
+{
+    labels_.at(panel)->setToolTip(bytes.empty() ? QString() : PlainHint(Shown(bytes)));
+}

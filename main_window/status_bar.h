@@ -19,6 +19,8 @@ public:
     TStatusBar(std::vector<Panel> panels, QWidget* parent);
 
     void SetText(std::size_t panel, const std::string& bytes);
+    // The panel's hint, shown as it stands; empty for none.
+    void SetHint(std::size_t panel, const std::string& bytes);
     const std::string& Text(std::size_t panel) const { return texts_.at(panel); }
     QLabel* PanelLabel(std::size_t panel) const { return labels_.at(panel); }
 

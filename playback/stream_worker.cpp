@@ -107,6 +107,13 @@ void DownloadStatusProc(const void* buffer, DWORD length, void*)
 
 void MetaSyncProc(HSYNC, DWORD, DWORD, void*) { ReadStreamTitle(); }
 
+void ReconnectSyncProc(HSYNC, DWORD channel, DWORD data, void*)
+{
+    // A stream that is no longer current has nothing to show.
+    if (channel != CurrentStream.load()) return;
+    SendMessageA(MainWindowHandle.load(), WM_STREAMRECONNECT, data, 0);
+}
+
 void ReadStreamTitle()
 {
     const auto title = StreamTitleOf(BASS_ChannelGetTags(CurrentStream.load(), BASS_TAG_META));
@@ -119,6 +126,9 @@ void StreamOpenWorker(std::string address)
     Send(stConnecting, 0);
     CurrentStream = BASS_StreamCreateURL(address.c_str(), 0, BASS_STREAM_STATUS, &DownloadStatusProc, nullptr);
     const HSTREAM stream = CurrentStream.load();
+    // A connection lost while the buffer fills is tried again too: the
+    // window hears of it from the start.
+    if (stream != 0) BASS_ChannelSetSync(stream, BASS_SYNC_RECONNECT, 0, &ReconnectSyncProc, nullptr);
     if (stream == 0) {
         Send(stConnectFailed, 0);
     } else if (!WaitForBuffer(stream)) {

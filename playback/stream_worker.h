@@ -22,6 +22,11 @@
 // number or a borrowed zero-terminated text.
 constexpr UINT WM_STREAMSTATUS = WM_USER + 101;  // 1125
 
+// The current stream's connection was lost and is being tried again
+// (wParam: the round of tries, 1 when it was lost), or its sound is back
+// (wParam 0). Sent by the reconnect sync; lParam 0.
+constexpr UINT WM_STREAMRECONNECT = WM_USER + 102;  // 1126
+
 enum TStreamStatus : WPARAM {
     stConnecting = 0,     // lParam 0
     stConnectFailed = 1,  // lParam 0
@@ -56,6 +61,8 @@ void StreamOpenWorker(std::string address);
 void DownloadStatusProc(const void* buffer, DWORD length, void* user);
 // The metadata sync: reads the title of whatever CurrentStream holds now.
 void MetaSyncProc(HSYNC handle, DWORD channel, DWORD data, void* user);
+// The reconnect sync: tells the window of the current stream's tries.
+void ReconnectSyncProc(HSYNC handle, DWORD channel, DWORD data, void* user);
 // Reads the current stream's metadata and sends the title, if it has one.
 void ReadStreamTitle();
 

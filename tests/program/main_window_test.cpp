@@ -155,6 +155,29 @@ TEST_F(ProgramTest, AHostileStationHoldsTheWorkerOnlyWithinItsBounds)
     EXPECT_EQ(Messages(), "");
 }
 
+TEST_F(ProgramTest, ALostConnectionShowsInPanelOneUntilTheSoundIsBack)
+{
+    const std::string head = kit::Script::IcyHead(
+        {"icy-name:Comes Back", "icy-br:128", "content-type:audio/mpeg"});
+    // Dropped a moment after it started, then served again.
+    proxy.RouteSequence(StationAddresses[0],
+                        {kit::Script().Send(head + Tone()).Pause(1500).Close(),
+                         kit::Script().Send(head).Repeat(Tone(), 0)});
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(1), "bitrate: 128");
+    NewStationFlag = 0;
+    QLabel* panel = window->StatusBar->PanelLabel(1);
+    ASSERT_TRUE(Pump([&] { return Panel(1) == Ansi("Переподключение..."); }, 10000));
+    EXPECT_EQ(panel->toolTip(), QString::fromUtf8("Связь потеряна, переподключаемся (попытка 1)"));
+    EXPECT_EQ(Panel(0), "Comes Back");
+    ASSERT_TRUE(Pump([&] { return Panel(1) == "bitrate: 128"; }, 15000));
+    EXPECT_EQ(panel->toolTip(), QString());
+    EXPECT_EQ(Panel(0), "Comes Back");
+    EXPECT_EQ(NewStationFlag, 0);  // nothing for the log
+    EXPECT_EQ(proxy.Requests().size(), 2u);
+}
+
 TEST_F(ProgramTest, TheStatusBarFollowsASuccessfulAndAFailedStart)
 {
     proxy.Route(StationAddresses[0], Station("Radio Jazz", {"StreamTitle='Miles Davis - So What';"}, " 128"));
