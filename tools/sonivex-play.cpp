@@ -1,10 +1,10 @@
 // sonivex-play: the radio in a terminal, over the audio library's C API.
 //
-//   sonivex-play [--seconds N] [--volume V] [--no-sound] ADDRESS
+//   sonivex-play [--seconds N] [--volume V] [--reconnect S] [--no-sound] ADDRESS
 //
 // One line per event: the server's status, the buffer filling, the station's
-// name and bit rate, each new title, errors with their code's name, and why
-// the stream ended. Ends after N seconds or on Ctrl-C or SIGTERM, also while
+// name and bit rate, each new title, a lost connection being tried again and
+// coming back, errors with their code's name, and why the stream ended. Ends after N seconds or on Ctrl-C or SIGTERM, also while
 // the station is still being opened; exits with 1 when the stream cannot be
 // opened, 2 for a bad command line.
 #include <atomic>
@@ -132,6 +132,14 @@ void OnDownload(const void* buffer, DWORD length, void*)
     // The end of the download is told by the main loop, with its reason.
 }
 
+void OnReconnect(HSYNC, DWORD, DWORD round, void*)
+{
+    if (round > 0)
+        Print("connection lost, reconnecting (" + std::to_string(round) + ")");
+    else
+        Print("back");
+}
+
 void OnMetadata(HSYNC, DWORD channel, DWORD, void*)
 {
     Print("title: " + platform::DisplayText(TitleOf(BASS_ChannelGetTags(channel, BASS_TAG_META))));
@@ -182,8 +190,10 @@ void WaitForBuffer(HSTREAM stream)
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: sonivex-play [--seconds N] [--volume V] [--no-sound] ADDRESS\n"
-                 "  V from 0.0 to 1.0; without --seconds it plays until Ctrl-C\n");
+                 "usage: sonivex-play [--seconds N] [--volume V] [--reconnect S] [--no-sound] "
+                 "ADDRESS\n"
+                 "  V from 0.0 to 1.0; without --seconds it plays until Ctrl-C\n"
+                 "  S: how long a lost connection is tried again, in seconds (300; 0 never)\n");
     return 2;
 }
 
@@ -193,6 +203,7 @@ int main(int argc, char** argv)
 {
     double seconds = -1;
     float volume = 1.0f;
+    long reconnect = -1;
     bool sound = true;
     const char* address = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -201,6 +212,8 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[++i]);
         } else if (argument == "--volume" && i + 1 < argc) {
             volume = static_cast<float>(std::atof(argv[++i]));
+        } else if (argument == "--reconnect" && i + 1 < argc) {
+            reconnect = std::atol(argv[++i]);
         } else if (argument == "--no-sound") {
             sound = false;
         } else if (argument.rfind("--", 0) == 0 || address != nullptr) {
@@ -224,6 +237,11 @@ int main(int argc, char** argv)
     }
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+    if (reconnect >= 0 && !BASS_SetConfig(BASS_CONFIG_NET_RECONNECT, static_cast<DWORD>(reconnect))) {
+        Print("error: --reconnect takes 0 to 86400 seconds");
+        BASS_Free();
+        return 2;
+    }
 
     g_opening = true;
     const HSTREAM stream =
@@ -240,6 +258,7 @@ int main(int argc, char** argv)
         BASS_Free();
         return 1;
     }
+    BASS_ChannelSetSync(stream, BASS_SYNC_RECONNECT, 0, &OnReconnect, nullptr);
     WaitForBuffer(stream);
     PrintHeaders(stream);
     if (const char* metadata = BASS_ChannelGetTags(stream, BASS_TAG_META))
@@ -253,7 +272,6 @@ int main(int argc, char** argv)
     Print("playing");
 
     bool heard = false;
-    bool downloading = true;
     const auto until = std::chrono::steady_clock::now() +
                        std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     while (!g_stop && (seconds < 0 || std::chrono::steady_clock::now() < until)) {
@@ -266,13 +284,13 @@ int main(int argc, char** argv)
                     Print("first sound after " + std::to_string(MillisecondsSinceStart()) + " ms");
             }
         }
-        if (downloading && BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0) {
-            downloading = false;
-            const int why = BASS_ErrorGetCode();
-            Print(std::string("download ended: ") + EndReason(why) + " (" + ErrorName(why) + ")");
-        }
         if (BASS_ChannelGetData(stream, nullptr, 0) == static_cast<DWORD>(-1) &&
             BASS_ErrorGetCode() == BASS_ERROR_NOPLAY) {
+            // The data ended for good (a lost connection was tried again
+            // meanwhile): why.
+            BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED);
+            const int why = BASS_ErrorGetCode();
+            Print(std::string("download ended: ") + EndReason(why) + " (" + ErrorName(why) + ")");
             Print("stream ended");
             break;
         }

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fake_server.h"
 #include "test_sounds.h"
@@ -28,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 // One run of the tool, its standard output going to a file.
 class Player {
 public:
-    explicit Player(const std::string& address)
+    explicit Player(const std::string& address, std::vector<std::string> options = {})
     {
         char name[] = "/tmp/sonivex-play-XXXXXX";
         const int fd = mkstemp(name);
@@ -36,9 +37,12 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
-        const char* argv[] = {SONIVEX_PLAY, "--no-sound", address.c_str(), nullptr};
-        spawned_ = posix_spawn(&pid_, SONIVEX_PLAY, &actions, nullptr, const_cast<char**>(argv),
-                               environ) == 0;
+        std::vector<const char*> argv = {SONIVEX_PLAY, "--no-sound"};
+        for (const std::string& option : options) argv.push_back(option.c_str());
+        argv.push_back(address.c_str());
+        argv.push_back(nullptr);
+        spawned_ = posix_spawn(&pid_, SONIVEX_PLAY, &actions, nullptr,
+                               const_cast<char**>(argv.data()), environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
         close(fd);
     }
@@ -134,6 +138,11 @@ TEST(PlayTool, ItSaysWhyAStreamEnded)
     const std::string mp3 = kit::EncodeTone("mp3", 1, 1000);
     kit::FakeServer server;
     server.Route("/cut", Script().Send(Script::IcyHead({"content-type:audio/mpeg"}) + mp3).Close());
+    // Lost once it plays, back once, lost again and gone.
+    const std::string head = Script::IcyHead({"content-type:audio/mpeg"});
+    server.RouteSequence("/again", {Script().Send(head + mp3).Pause(1500).Close(),
+                                    Script().Send(head + mp3).Pause(1500).Close(),
+                                    Script().Send(Script::HttpHead(404, "Not Found", {}))});
     server.Route("/file", Script().Send(Script::HttpHead(200, "OK",
                                                          {"Content-Type: audio/mpeg",
                                                           "Content-Length: " +
@@ -141,17 +150,31 @@ TEST(PlayTool, ItSaysWhyAStreamEnded)
                                         mp3));
     struct Case {
         const char* path;
-        const char* line;
+        const char* reconnect;
+        std::vector<std::string> lines;
     };
-    for (const Case c : {Case{"/cut", "download ended: the connection broke or the server closed it "
-                                      "(BASS_ERROR_HTTP)"},
-                         Case{"/file", "download ended: the whole stream was received (BASS_OK)"}}) {
+    const std::string broke =
+        "download ended: the connection broke or the server closed it (BASS_ERROR_HTTP)";
+    const Case cases[] = {
+        {"/cut", "0", {broke, "stream ended"}},
+        {"/file", "60", {"download ended: the whole stream was received (BASS_OK)", "stream ended"}},
+        {"/again", "3",
+         {"connection lost, reconnecting (1)", "back", "connection lost, reconnecting (1)",
+          "connection lost, reconnecting (2)", broke, "stream ended"}},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        Player player(server.Url(c.path));
+        Player player(server.Url(c.path), {"--reconnect", c.reconnect});
         ASSERT_TRUE(player.Spawned());
-        ASSERT_TRUE(player.WaitForExit(std::chrono::seconds(15))) << player.Output();
-        EXPECT_NE(player.Output().find(c.line), std::string::npos) << player.Output();
-        EXPECT_NE(player.Output().find("stream ended"), std::string::npos) << player.Output();
+        ASSERT_TRUE(player.WaitForExit(std::chrono::seconds(20))) << player.Output();
+        // The lines in this order, others between them.
+        const std::string output = player.Output();
+        std::size_t from = 0;
+        for (const std::string& line : c.lines) {
+            const std::size_t at = output.find(line + "\n", from);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << output;
+            if (at != std::string::npos) from = at + line.size();
+        }
     }
 }
 
