@@ -187,25 +187,31 @@ TEST_F(StreamLife, ABlockedSyncHoldsUpNeitherSoundNorDownload)
                      .Hang());
     const HSTREAM stream = Open(server.Url("/live"));
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    // The sync that is stuck runs on after the stream is freed: what it
+    // uses lives as long as the process.
     struct Gate {
         std::atomic<bool> open{false};
         std::atomic<int> calls{0};
-    } gate;
+        std::atomic<int> inside{0};
+    };
+    static Gate gate;
     BASS_ChannelSetSync(
         stream, BASS_SYNC_META, 0,
         [](HSYNC, DWORD, DWORD, void* user) {
             auto* g = static_cast<Gate*>(user);
+            ++g->inside;
             ++g->calls;
             while (!g->open)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            --g->inside;
         },
         &gate);
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
     ASSERT_TRUE(WaitUntil([&] { return gate.calls == 1; }, std::chrono::seconds(3)));
     // The first sync is stuck; the download and the sound go on.
     const QWORD before = Position(stream, BASS_FILEPOS_DOWNLOAD);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_GT(Position(stream, BASS_FILEPOS_DOWNLOAD), before);
+    EXPECT_TRUE(WaitUntil([&] { return Position(stream, BASS_FILEPOS_DOWNLOAD) > before; },
+                          std::chrono::seconds(3)));
     std::int16_t samples[512];
     EXPECT_EQ(BASS_ChannelGetData(stream, samples, sizeof samples), sizeof samples);
     EXPECT_EQ(gate.calls, 1);
@@ -214,7 +220,7 @@ TEST_F(StreamLife, ABlockedSyncHoldsUpNeitherSoundNorDownload)
     EXPECT_TRUE(BASS_StreamFree(stream));
     EXPECT_LT(SecondsSince(start), 0.1);
     gate.open = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(WaitUntil([&] { return gate.inside == 0; }, std::chrono::seconds(2)));
     EXPECT_EQ(gate.calls, 1);
 }
 
