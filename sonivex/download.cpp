@@ -57,9 +57,10 @@ int Download::ErrorForCurlResult(int curlCode, bool headersComplete)
     switch (static_cast<CURLcode>(curlCode)) {
         case CURLE_OK:
             return BASS_OK;
-        case CURLE_COULDNT_CONNECT:
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
+            return BASS_ERROR_NOHOST;
+        case CURLE_COULDNT_CONNECT:
         case CURLE_GOT_NOTHING:
         case CURLE_SEND_ERROR:
             return BASS_ERROR_CONNECT;

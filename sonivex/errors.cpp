@@ -40,6 +40,10 @@ const char* ErrorName(int code)
             return "BASS_ERROR_HTTP";
         case BASS_ERROR_TLS:
             return "BASS_ERROR_TLS";
+        case BASS_ERROR_NOHOST:
+            return "BASS_ERROR_NOHOST";
+        case BASS_ERROR_NOTAUDIO:
+            return "BASS_ERROR_NOTAUDIO";
         default:
             return "BASS_ERROR_UNKNOWN";
     }

@@ -397,10 +397,11 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
     if (kind == PlaylistKind::None) return OpenAudio(download, abort);
 
     if (kind == PlaylistKind::Hls || depth >= kPlaylistDepth) {
-        // HLS is a list of segments, not of stations.
+        // HLS is a list of segments, not of stations; a list this deep leads
+        // to nothing to play.
         download->Cancel();
         download->WaitFinished(SettleTime());
-        return BASS_ERROR_FORMAT;
+        return kind == PlaylistKind::Hls ? BASS_ERROR_FORMAT : BASS_ERROR_NOTAUDIO;
     }
     const Download::WaitResult body = download->WaitForWholeBody(abort, deadline_);
     if (const int stopped = StoppedWait(*download, body); stopped != BASS_OK) return stopped;
@@ -409,7 +410,7 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
     download->Cancel();
     download->WaitFinished(SettleTime());
 
-    int result = BASS_ERROR_FORMAT;  // a playlist without a usable entry
+    int result = BASS_ERROR_NOTAUDIO;  // a playlist without a usable entry
     const std::vector<std::string> entries = ParsePlaylist(kind, text, base);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (visited.count(NormalisedUrl(entries[i]))) continue;
@@ -436,7 +437,7 @@ int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atom
     const HttpHeaders headers = download->Headers();
     if (LooksLikePage(download->ContentType(), download->Prefix())) {
         download->Cancel();
-        return BASS_ERROR_FORMAT;
+        return BASS_ERROR_NOTAUDIO;
     }
     const int headerKbps = headers.BitrateKbps();
     {

@@ -75,13 +75,15 @@ typedef void SYNCPROC(HSYNC handle, DWORD channel, DWORD data, void *user);
 #define BASS_ERROR_ALREADY 2   /* BASS_Init has already been called */
 #define BASS_ERROR_HANDLE 3    /* not a valid handle */
 #define BASS_ERROR_ILLPARAM 4  /* a parameter is not valid */
-#define BASS_ERROR_CONNECT 5   /* the server refused or could not be reached */
+#define BASS_ERROR_CONNECT 5   /* the server refused the connection or cannot be reached */
 #define BASS_ERROR_TIMEOUT 6   /* no answer in time */
 #define BASS_ERROR_FORMAT 7    /* no audio, or a format that is not supported */
 #define BASS_ERROR_NOPLAY 8    /* the channel is not playing */
 #define BASS_ERROR_HTTP 9      /* the server answered with an error status */
 #define BASS_ERROR_TLS 10      /* the secure connection failed */
 #define BASS_ERROR_UNKNOWN 11  /* anything else */
+#define BASS_ERROR_NOHOST 12   /* the server's name is not known */
+#define BASS_ERROR_NOTAUDIO 13 /* a web page, or a playlist with nothing that plays */
 
 /* The library's version: 0x0204 in the high 16 bits. Never fails. */
 SONIVEX_API DWORD BASS_GetVersion(void);
@@ -117,9 +119,10 @@ SONIVEX_API float BASS_GetVolume(void);
 
 /* Opens an http:// or https:// address and returns the stream's handle once
  * its format is known and NET_PREBUF percent of its download buffer is
- * filled; 0 on failure, with BASS_ERROR_CONNECT, _TIMEOUT, _HTTP, _FORMAT
- * (no audio, an HLS playlist), _TLS, _ILLPARAM (not an http(s) address) or
- * _INIT. Blocks the calling thread meanwhile, but never longer than three
+ * filled; 0 on failure, with BASS_ERROR_NOHOST, _CONNECT, _TIMEOUT, _HTTP,
+ * _NOTAUDIO (a web page, a playlist with nothing that plays), _FORMAT (data
+ * that does not decode, an HLS playlist), _TLS, _ILLPARAM (not an http(s)
+ * address) or _INIT. Blocks the calling thread meanwhile, but never longer than three
  * times NET_TIMEOUT in all, playlists and their entries included (then
  * _TIMEOUT or the last entry's error; a stream whose format is known by
  * then is returned with what it has buffered). Playlists are followed three
