@@ -468,6 +468,15 @@ LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam
         HandleReconnect(wParam);
         return 0;
     }
+    if (message == WM_STREAMFAILURE) {
+        // Panel 0 keeps its one text for every failure (the log quotes it);
+        // panel 1 says why.
+        const FailureText reason = FailureReason(static_cast<int>(wParam), StatusBar->Text(1),
+                                                 static_cast<int>(BASS_GetConfig(BASS_CONFIG_NET_TIMEOUT) / 1000));
+        StatusBar->SetText(1, reason.panel);
+        StatusBar->SetHint(1, reason.hint);
+        return 0;
+    }
     if (message != WM_STREAMSTATUS) return 0;
     const auto text = [lParam] { return std::string(reinterpret_cast<const char*>(lParam)); };
     switch (wParam) {

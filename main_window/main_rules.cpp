@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ansi_text.h"
+#include "sonivex.h"
 
 std::string Ansi(const char* utf8) { return platform::AnsiText(utf8); }
 
@@ -64,4 +65,34 @@ QString TickerStep(const QString& title, std::int32_t& position)
     ++position;
     if (position >= length) position = 1;
     return shown;
+}
+
+FailureText FailureReason(int error, const std::string& serverStatus, int timeoutSeconds)
+{
+    switch (error) {
+    case BASS_ERROR_NOHOST:
+        return {Ansi("Адрес не найден"), Ansi("Сервера с таким именем нет: проверьте адрес")};
+    case BASS_ERROR_CONNECT:
+        return {Ansi("Отказ в соединении"), Ansi("Сервер отказал в соединении или недоступен")};
+    case BASS_ERROR_TIMEOUT:
+        return {Ansi("Нет ответа"),
+                Ansi("Сервер не ответил за ") + std::to_string(timeoutSeconds) + Ansi(" с")};
+    case BASS_ERROR_HTTP:
+        // The server's own answer says it best, as it always has.
+        if (serverStatus.rfind("HTTP/", 0) == 0 || serverStatus.rfind("ICY ", 0) == 0)
+            return {serverStatus, Ansi("Сервер ответил ошибкой: ") + serverStatus};
+        return {Ansi("Ошибка сервера"), Ansi("Сервер прервал передачу или ответил не по правилам HTTP")};
+    case BASS_ERROR_TLS:
+        return {Ansi("Сертификат отклонён"),
+                Ansi("Защищённое соединение не установлено: сертификат сервера не принят")};
+    case BASS_ERROR_NOTAUDIO:
+        return {Ansi("Не аудиопоток"),
+                Ansi("По адресу нет аудиопотока: веб-страница или плейлист без станций")};
+    case BASS_ERROR_FORMAT:
+        return {Ansi("Формат не поддержан"), Ansi("Формат потока не поддерживается")};
+    case BASS_ERROR_ILLPARAM:
+        return {Ansi("Неверный адрес"), Ansi("Адрес станции начинается с http:// или https://")};
+    default:
+        return {Ansi("Ошибка"), Ansi("Поток не открылся (код ошибки ") + std::to_string(error) + ")"};
+    }
 }

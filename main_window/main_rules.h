@@ -27,6 +27,17 @@ std::int32_t ClampStationIndex(std::int32_t index);
 // at a time.
 QString TickerStep(const QString& title, std::int32_t& position);
 
+// Why a station could not be played, for status panel 1: a short text that
+// fits the panel and the whole sentence for its hint, both in
+// windows-1251. error is the audio library's error code; serverStatus what
+// panel 1 shows (the server's status line, if one came), which an HTTP
+// error keeps; timeoutSeconds the library's connect limit.
+struct FailureText {
+    std::string panel;
+    std::string hint;
+};
+FailureText FailureReason(int error, const std::string& serverStatus, int timeoutSeconds);
+
 // The program's own texts, in windows-1251 as the program stores them.
 std::string Ansi(const char* utf8);
 

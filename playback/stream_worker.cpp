@@ -130,11 +130,16 @@ void StreamOpenWorker(std::string address)
     // window hears of it from the start.
     if (stream != 0) BASS_ChannelSetSync(stream, BASS_SYNC_RECONNECT, 0, &ReconnectSyncProc, nullptr);
     if (stream == 0) {
+        SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, BASS_ErrorGetCode(), 0);
         Send(stConnectFailed, 0);
     } else if (!WaitForBuffer(stream)) {
-        // Connected, and then nothing came: as good as no connection.
+        // Connected, and then nothing came: as good as no connection. The
+        // download says why it ended; one that ended whole brought nothing.
+        BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED);
+        const int why = BASS_ErrorGetCode();
         BASS_StreamFree(stream);
         CurrentStream = 0;
+        SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, why != BASS_OK ? why : BASS_ERROR_NOTAUDIO, 0);
         Send(stConnectFailed, 0);
     } else {
         const char* tags = BASS_ChannelGetTags(stream, BASS_TAG_ICY);

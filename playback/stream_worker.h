@@ -27,6 +27,10 @@ constexpr UINT WM_STREAMSTATUS = WM_USER + 101;  // 1125
 // (wParam 0). Sent by the reconnect sync; lParam 0.
 constexpr UINT WM_STREAMRECONNECT = WM_USER + 102;  // 1126
 
+// Why the start failed: wParam the audio library's error code, lParam 0.
+// Sent just before stConnectFailed.
+constexpr UINT WM_STREAMFAILURE = WM_USER + 103;  // 1127
+
 enum TStreamStatus : WPARAM {
     stConnecting = 0,     // lParam 0
     stConnectFailed = 1,  // lParam 0

@@ -68,6 +68,10 @@ const char* ErrorName(int code)
             return "BASS_ERROR_HTTP";
         case BASS_ERROR_TLS:
             return "BASS_ERROR_TLS";
+        case BASS_ERROR_NOHOST:
+            return "BASS_ERROR_NOHOST";
+        case BASS_ERROR_NOTAUDIO:
+            return "BASS_ERROR_NOTAUDIO";
         default:
             return "BASS_ERROR_UNKNOWN";
     }
@@ -91,6 +95,31 @@ const char* EndReason(int code)
             return "the connection was lost";
         default:
             return "an unknown failure";
+    }
+}
+
+// Why a station could not be opened, in words: the program's reasons.
+const char* OpenReason(int code)
+{
+    switch (code) {
+        case BASS_ERROR_NOHOST:
+            return "no such host";
+        case BASS_ERROR_CONNECT:
+            return "connection refused";
+        case BASS_ERROR_TIMEOUT:
+            return "no answer";
+        case BASS_ERROR_HTTP:
+            return "the server answered with an error";
+        case BASS_ERROR_TLS:
+            return "certificate not accepted";
+        case BASS_ERROR_NOTAUDIO:
+            return "not an audio stream";
+        case BASS_ERROR_FORMAT:
+            return "format not supported";
+        case BASS_ERROR_ILLPARAM:
+            return "not an http:// or https:// address";
+        default:
+            return "it failed";
     }
 }
 
@@ -254,7 +283,8 @@ int main(int argc, char** argv)
         std::_Exit(0);
     }
     if (stream == 0) {
-        Print(std::string("error: cannot open ") + address + ": " + ErrorName(openError));
+        Print(std::string("error: cannot open ") + address + ": " + OpenReason(openError) + " (" +
+              ErrorName(openError) + ")");
         BASS_Free();
         return 1;
     }

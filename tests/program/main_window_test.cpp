@@ -178,6 +178,71 @@ TEST_F(ProgramTest, ALostConnectionShowsInPanelOneUntilTheSoundIsBack)
     EXPECT_EQ(proxy.Requests().size(), 2u);
 }
 
+TEST_F(ProgramTest, EveryFailureSaysWhyInPanelOne)
+{
+    BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 1000);
+    struct Restore {
+        ~Restore() { BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 5000); }
+    } restore;
+    // Typed addresses on this machine are reached directly, the catalogue's
+    // through the fake proxy.
+    setenv("no_proxy", "127.0.0.1,no-such-host.invalid", 1);
+    kit::SilentServer silent;
+    kit::FakeServer direct;
+    direct.Route("/page", kit::Script().Send(kit::Script::HttpHead(200, "OK", {"Content-Type: text/html"}) +
+                                             "<html><body>Station offline</body></html>"));
+    std::string noise(70000, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) % 251);
+    direct.Route("/noise", kit::Script().Send(kit::Script::HttpHead(200, "OK", {"Content-Type: audio/mpeg"}) + noise));
+    struct Case {
+        std::string address;
+        const char* panel;
+        const char* hint;
+    };
+    const Case cases[] = {
+        {"http://no-such-host.invalid/live", "Адрес не найден", "Сервера с таким именем нет: проверьте адрес"},
+        {"http://127.0.0.1:" + std::to_string(kit::UnusedPort()) + "/", "Отказ в соединении",
+         "Сервер отказал в соединении или недоступен"},
+        {silent.Url("/"), "Нет ответа", "Сервер не ответил за 1 с"},
+        {"http://radio.example/gone", "HTTP/1.0 404 Not Found", "Сервер ответил ошибкой: HTTP/1.0 404 Not Found"},
+        {direct.Url("/page"), "Не аудиопоток", "По адресу нет аудиопотока: веб-страница или плейлист без станций"},
+        {direct.Url("/noise"), "Формат не поддержан", "Формат потока не поддерживается"},
+        {"ftp://radio.example/live", "Неверный адрес", "Адрес станции начинается с http:// или https://"},
+    };
+    Start();
+    ASSERT_TRUE(WorkerDone());
+    QLabel* panel = window->StatusBar->PanelLabel(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        window->SetEditText(c.address);
+        QTest::keyClick(window->EditInput, Qt::Key_Return);
+        ASSERT_TRUE(WorkerDone(10000));
+        EXPECT_EQ(Panel(0), Ansi("Не могу соединиться с сервером..."));  // as always
+        EXPECT_EQ(Shown(Panel(1)), QString::fromUtf8(c.panel));
+        EXPECT_EQ(panel->toolTip(), QString::fromUtf8(c.hint));
+        // The short text fits the panel.
+        EXPECT_LE(QFontMetrics(panel->font()).horizontalAdvance(panel->text()), panel->width());
+    }
+    // A new start clears the reason.
+    proxy.Route(StationAddresses[4], Station("Fine"));
+    QTest::mouseClick(window->StationButtons[4], Qt::LeftButton);
+    ASSERT_TRUE(WorkerDone());
+    EXPECT_EQ(Panel(1), "bitrate: 128");
+    EXPECT_EQ(panel->toolTip(), QString());
+}
+
+TEST(FailureReason, EveryErrorHasAShortTextAndASentence)
+{
+    // Those the program cannot meet against a local server: a refused
+    // certificate, and an error code it does not know.
+    EXPECT_EQ(FailureReason(BASS_ERROR_TLS, "", 5).panel, Ansi("Сертификат отклонён"));
+    EXPECT_EQ(FailureReason(BASS_ERROR_TLS, "", 5).hint,
+              Ansi("Защищённое соединение не установлено: сертификат сервера не принят"));
+    EXPECT_EQ(FailureReason(99, "", 5).hint, Ansi("Поток не открылся (код ошибки 99)"));
+    // An HTTP failure without a status line of the server's.
+    EXPECT_EQ(FailureReason(BASS_ERROR_HTTP, "", 5).panel, Ansi("Ошибка сервера"));
+}
+
 TEST_F(ProgramTest, TheStatusBarFollowsASuccessfulAndAFailedStart)
 {
     proxy.Route(StationAddresses[0], Station("Radio Jazz", {"StreamTitle='Miles Davis - So What';"}, " 128"));

@@ -178,4 +178,33 @@ TEST(PlayTool, ItSaysWhyAStreamEnded)
     }
 }
 
+TEST(PlayTool, ItSaysWhyAStationCannotBeOpened)
+{
+    kit::FakeServer server;
+    server.Route("/page", Script().Send(Script::HttpHead(200, "OK", {"Content-Type: text/html"}) +
+                                        "<html>offline</html>"));
+    server.Route("/gone", Script().Send(Script::HttpHead(404, "Not Found", {})));
+    const std::string refused = "http://127.0.0.1:" + std::to_string(kit::UnusedPort()) + "/";
+    struct Case {
+        std::string address;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"http://no-such-host.invalid/", "no such host (BASS_ERROR_NOHOST)"},
+        {refused, "connection refused (BASS_ERROR_CONNECT)"},
+        {server.Url("/gone"), "the server answered with an error (BASS_ERROR_HTTP)"},
+        {server.Url("/page"), "not an audio stream (BASS_ERROR_NOTAUDIO)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        Player player(c.address);
+        ASSERT_TRUE(player.Spawned());
+        ASSERT_TRUE(player.WaitForExit(std::chrono::seconds(20))) << player.Output();
+        EXPECT_EQ(player.ExitCode(), 1);
+        EXPECT_NE(player.Output().find("error: cannot open " + c.address + ": " + c.reason + "\n"),
+                  std::string::npos)
+            << player.Output();
+    }
+}
+
 }  // namespace
