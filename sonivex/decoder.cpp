@@ -173,6 +173,12 @@ int Decoder::ReadThunk(void* self, std::uint8_t* buffer, int size)
         decoder->nextLink_ = first + decoder->nextLink_;
         if (first.empty()) return AVERROR_EOF;
     }
+    // A demuxer that finds no frame reads on by itself: the data ends for
+    // it once it has gone this far without a sound.
+    if (decoder->consumed_ - decoder->soundSince_ > kSoundlessLimit) {
+        decoder->soundless_ = true;
+        return AVERROR_EOF;
+    }
     const int read = decoder->ReadLinked(buffer, size);
     if (read > 0) decoder->consumed_ += static_cast<std::uint64_t>(read);
     return read;
@@ -188,6 +194,8 @@ bool Decoder::OpenFormat(const AVInputFormat* format)
     }
     io_->seekable = 0;
     formatFrom_ = DeliveredAt();
+    soundSince_ = consumed_;
+    soundless_ = false;
     format_ = avformat_alloc_context();
     format_->pb = io_;
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -458,12 +466,11 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
         return Result::Frames;
     }
     const std::size_t before = out.size();
-    const std::uint64_t soundlessFrom = consumed_;
     int damaged = 0;
     for (;;) {
-        if (consumed_ - soundlessFrom > kSoundlessLimit) return Result::Undecodable;
         const int read = av_read_frame(format_, packet_);
         if (aborted_) return Result::Aborted;
+        if (soundless_) return Result::Undecodable;
         if (read == AVERROR_EOF || (read < 0 && avio_feof(io_))) {
             // The end of a link: what the decoder still holds, then the next.
             if (avcodec_send_packet(codec_, nullptr) == 0) {
@@ -545,6 +552,7 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
         av_packet_unref(packet_);
         if (out.size() > before) {
             lastSoundAt_ = packetAt;
+            soundSince_ = consumed_;
             FadeIn(out, before);
             return Result::Frames;
         }

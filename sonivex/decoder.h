@@ -129,6 +129,8 @@ private:
     std::string replay_;
     std::uint64_t replayFrom_ = 0;  // where in the ring the replay starts
     std::uint64_t consumed_ = 0;    // bytes handed to the demuxer
+    std::uint64_t soundSince_ = 0;  // consumed_ at the last sound (or the format's start)
+    bool soundless_ = false;        // too much data went by without a sound
 
     // Places in the ring: bytes read from it, where the current demuxer's
     // input began, where the last sound came from.
