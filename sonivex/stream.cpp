@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "errors.h"
+#include "hls.h"
 #include "playlist.h"
 #include "sync_dispatcher.h"
 
@@ -57,6 +58,7 @@ Stream::Stream(StreamSettings settings, DWORD flags, DOWNLOADPROC* proc, void* u
 Stream::~Stream()
 {
     if (download_) download_->Cancel();
+    if (hls_) hls_->Cancel();
     if (ring_) ring_->Abort();
 }
 
@@ -109,6 +111,12 @@ std::shared_ptr<Download> Stream::AudioDownload() const
 {
     std::lock_guard guard(lock_);
     return download_;
+}
+
+std::shared_ptr<HlsFeed> Stream::Feed() const
+{
+    std::lock_guard guard(lock_);
+    return hls_;
 }
 
 void Stream::PostSyncs(const std::vector<PendingSync>& due) const
@@ -396,12 +404,13 @@ int Stream::OpenAddress(const std::string& url, int depth, std::set<std::string>
             : PlaylistKind::None;
     if (kind == PlaylistKind::None) return OpenAudio(download, abort);
 
-    if (kind == PlaylistKind::Hls || depth >= kPlaylistDepth) {
-        // HLS is a list of segments, not of stations; a list this deep leads
-        // to nothing to play.
+    // HLS is one station cut into segments.
+    if (kind == PlaylistKind::Hls) return OpenHls(download, abort);
+    if (depth >= kPlaylistDepth) {
+        // A list this deep leads to nothing to play.
         download->Cancel();
         download->WaitFinished(SettleTime());
-        return kind == PlaylistKind::Hls ? BASS_ERROR_FORMAT : BASS_ERROR_NOTAUDIO;
+        return BASS_ERROR_NOTAUDIO;
     }
     const Download::WaitResult body = download->WaitForWholeBody(abort, deadline_);
     if (const int stopped = StoppedWait(*download, body); stopped != BASS_OK) return stopped;
@@ -459,19 +468,27 @@ int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atom
     }
     download->AttachRing(ring_);
 
+    return StartDecoder(download->ContentType(), abort, headerKbps, [download] {
+        download->Cancel();
+        return download->Error();
+    });
+}
+
+int Stream::StartDecoder(const std::string& contentType, const std::atomic<bool>& abort,
+                         int headerKbps, const std::function<int()>& stopSource)
+{
     int error = BASS_OK;
     // The decoder's first reads wait for data: not past the deadline.
     ring_->SetReadDeadline(deadline_);
-    decoder_ = Decoder::Open(ring_, download->ContentType(), settings_.outputRate, error);
+    decoder_ = Decoder::Open(ring_, contentType, settings_.outputRate, error);
     ring_->SetReadDeadline(Download::Clock::time_point::max());
     if (!decoder_) {
-        download->Cancel();
+        // A source that broke before the first sound says why itself.
+        const int sourceError = stopSource();
         if (abort.load()) return BASS_ERROR_UNKNOWN;
         if (Expired()) return BASS_ERROR_TIMEOUT;
-        // A download that broke before the first sound says why itself.
-        const int downloadError = download->Error();
-        return downloadError != BASS_OK && downloadError != BASS_ERROR_UNKNOWN ? downloadError
-                                                                               : BASS_ERROR_FORMAT;
+        return sourceError != BASS_OK && sourceError != BASS_ERROR_UNKNOWN ? sourceError
+                                                                           : BASS_ERROR_FORMAT;
     }
     if (headerKbps == 0 && decoder_->BitRate() > 0)
         ring_->Resize(DownloadBufferSize(settings_.netBufferMs, decoder_->BitRate() / 1000));
@@ -498,6 +515,66 @@ int Stream::OpenAudio(const std::shared_ptr<Download>& download, const std::atom
         if (auto self = weak.lock()) self->OnOutputReached();
     };
     return BASS_OK;
+}
+
+int Stream::OpenHls(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort)
+{
+    const Download::WaitResult body = download->WaitForWholeBody(abort, deadline_);
+    if (const int stopped = StoppedWait(*download, body); stopped != BASS_OK) return stopped;
+    const std::string text = download->Prefix();
+    std::string mediaUrl = download->EffectiveUrl();
+    const HttpHeaders headers = download->Headers();
+    download->Cancel();
+    download->WaitFinished(SettleTime());
+
+    HlsFetchOptions options;
+    options.connectTimeoutMs = settings_.connectTimeoutMs;
+    options.readTimeoutMs = settings_.readTimeoutMs;
+    options.proxy = settings_.proxy;
+    HlsPlaylist playlist = ParseHls(text, mediaUrl);
+    int kbps = 0;
+    if (playlist.IsMaster()) {
+        // The best sound a radio needs: no more than 320 kbps.
+        const HlsVariant* variant = PickVariant(playlist.variants, 320000);
+        mediaUrl = variant->url;
+        kbps = static_cast<int>(variant->bandwidth / 1000);
+        std::string media;
+        int error = BASS_OK;
+        ++fetches_;
+        if (!FetchWhole(mediaUrl, options, 1024 * 1024, abort, media, error)) return error;
+        playlist = ParseHls(media, mediaUrl);
+        if (playlist.IsMaster()) return BASS_ERROR_NOTAUDIO;
+    }
+    // FIXME: AES-128 segments are not decrypted yet.
+    if (playlist.encrypted) return BASS_ERROR_FORMAT;
+    if (playlist.segments.empty()) return BASS_ERROR_NOTAUDIO;
+    {
+        std::lock_guard guard(lock_);
+        ring_ = std::make_shared<ByteRing>(DownloadBufferSize(settings_.netBufferMs, kbps));
+        hasHttp_ = true;
+        httpTags_ = headers.TagBlock(true);
+        audioUrl_ = mediaUrl;
+    }
+    std::weak_ptr<Stream> weak = weak_from_this();
+    auto feed = HlsFeed::Start(mediaUrl, std::move(playlist), options, ring_,
+                               [weak](const std::string& metadata, std::uint64_t at) {
+                                   auto self = weak.lock();
+                                   if (!self) return;
+                                   std::vector<PendingSync> due;
+                                   {
+                                       std::lock_guard guard(self->lock_);
+                                       self->NoteTitle(metadata, at, due);
+                                   }
+                                   self->PostSyncs(due);
+                               });
+    {
+        std::lock_guard guard(lock_);
+        hls_ = feed;
+    }
+    return StartDecoder("", abort, kbps, [feed] {
+        feed->Cancel();
+        return feed->EndError();
+    });
 }
 
 bool Stream::Play(Mixer& mixer)
@@ -539,6 +616,7 @@ void Stream::DecodeLoop()
             // Nothing more will play: the download need not go on.
             undecodable_ = true;
             if (auto download = AudioDownload()) download->Cancel();
+            if (auto feed = Feed()) feed->Cancel();
         }
         if (result != Decoder::Result::Frames) break;
         // Wait for room in the playback buffer: it holds bufferMs of sound
@@ -567,6 +645,7 @@ void Stream::Free(Mixer* mixer)
     if (channel_) channel_->ring.StopWaiting();
     CancelOpen();
     if (auto download = AudioDownload()) download->Cancel();
+    if (auto feed = Feed()) feed->Cancel();
     if (ring_) ring_->Abort();
 }
 
@@ -582,6 +661,7 @@ QWORD Stream::FilePosition(DWORD mode) const
             return ring_->Taken();
         case BASS_FILEPOS_CONNECTED: {
             // 0 also while a lost connection is being tried again.
+            if (const auto feed = Feed()) return feed->Connected() && !undecodable_ ? 1 : 0;
             const auto download = AudioDownload();
             return download && download->Connected() && !undecodable_ ? 1 : 0;
         }
@@ -593,6 +673,7 @@ QWORD Stream::FilePosition(DWORD mode) const
 int Stream::EndError() const
 {
     if (undecodable_) return BASS_ERROR_FORMAT;
+    if (const auto feed = Feed()) return feed->EndError();
     const auto download = AudioDownload();
     return download ? download->EndError() : BASS_OK;
 }

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -26,6 +27,8 @@
 #include "sonivex.h"
 
 namespace sonivex {
+
+class HlsFeed;
 
 // An open ends by this many connect timeouts, whatever the servers do.
 constexpr int kOpenTimeouts = 3;
@@ -128,6 +131,15 @@ private:
     bool TryReconnect(const std::string& url, Download::Clock::time_point giveUpAt);
     void EndAudio();  // no more data will come: the ring ends, the application hears of it
     std::shared_ptr<Download> AudioDownload() const;
+    std::shared_ptr<HlsFeed> Feed() const;
+    // An HLS station: its variant, its media playlist, a feed of its
+    // segments into the ring, then the decoder.
+    int OpenHls(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort);
+    // What every open ends with: the decoder on the ring, the channel.
+    // stopSource ends the data's source when the decoder fails and says why
+    // it broke (BASS_OK when it did not).
+    int StartDecoder(const std::string& contentType, const std::atomic<bool>& abort, int headerKbps,
+                     const std::function<int()>& stopSource);
     void PostSyncs(const std::vector<PendingSync>& due) const;
 
     struct Sync {
@@ -152,6 +164,7 @@ private:
     std::atomic<bool> undecodable_{false};
 
     std::shared_ptr<Download> download_;  // the audio download
+    std::shared_ptr<HlsFeed> hls_;        // or an HLS station's feed (under lock_)
     std::shared_ptr<Download> opening_;   // the download Open waits on (under lock_)
     std::shared_ptr<ByteRing> ring_;
     std::unique_ptr<Decoder> decoder_;  // until the decoder thread takes it

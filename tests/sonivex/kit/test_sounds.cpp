@@ -315,6 +315,39 @@ std::string ChainOgg(std::vector<std::string> oggFiles)
     return chain;
 }
 
+std::map<std::string, std::string> EncodeHls(const std::string& codec, double seconds, int frequency,
+                                             int segmentSeconds, bool encrypt)
+{
+    TempFolder folder;
+    std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
+                                     "-f",     "lavfi",        "-i",        ToneSource(frequency, 44100, 2, seconds),
+                                     "-ac",    "2"};
+    if (codec == "mp3")
+        args.insert(args.end(), {"-c:a", "libmp3lame", "-b:a", "128k"});
+    else
+        args.insert(args.end(), {"-c:a", "aac", "-b:a", "128k"});
+    args.insert(args.end(), {"-f", "hls", "-hls_time", std::to_string(segmentSeconds),
+                             "-hls_list_size", "0", "-hls_segment_filename",
+                             (folder.Path() / "seg%d.ts").string()});
+    if (encrypt) {
+        const fs::path key = folder.Path() / "key.bin";
+        std::ofstream(key, std::ios::binary) << std::string(16, 'k');
+        const fs::path info = folder.Path() / "key.info";
+        std::ofstream(info) << "key.bin\n" << key.string() << "\n";
+        args.insert(args.end(), {"-hls_key_info_file", info.string()});
+    }
+    args.push_back((folder.Path() / "list.m3u8").string());
+    const int status = RunFfmpeg(args, folder.Path() / "ffmpeg.log");
+    if (status != 0)
+        throw std::runtime_error("`" + Quoted(args) + "` failed: " + ReadFile(folder.Path() / "ffmpeg.log"));
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder.Path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(".ts") || name.ends_with(".m3u8")) files[name] = ReadFile(entry.path());
+    }
+    return files;
+}
+
 std::vector<std::int16_t> DecodeToPcm(const std::string& encoded, int sampleRate, int channels)
 {
     TempFolder folder;

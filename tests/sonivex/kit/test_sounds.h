@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,13 @@ std::string EncodeWithTags(std::string codec, double seconds, int frequency, std
 // fresh one, page checksums rewritten, so every link is a new logical stream.
 // Throws std::invalid_argument when a part is not a sequence of Ogg pages.
 std::string ChainOgg(std::vector<std::string> oggFiles);
+
+// A tone as an HLS station: ffmpeg's list.m3u8 and its MPEG-TS segments
+// seg0.ts, seg1.ts ... of segmentSeconds each, with AAC ("aac") or MP3
+// ("mp3") inside, by file name; with encrypt, AES-128 encrypted with the
+// key "kkkkkkkkkkkkkkkk", which the playlist names as key.bin.
+std::map<std::string, std::string> EncodeHls(const std::string& codec, double seconds, int frequency,
+                                             int segmentSeconds, bool encrypt = false);
 
 // Decodes a file, or bytes captured from a stream, with ffmpeg to interleaved
 // 16-bit samples at the given rate and channel count: a reference to hold

@@ -1,0 +1,153 @@
+// HLS stations made by ffmpeg and served by the fake server: finished and
+// live playlists, a choice of variants, a segment that is missing, titles
+// from #EXTINF, and encrypted segments, which are refused.
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "fake_server.h"
+#include "library_test.h"
+#include "test_sounds.h"
+
+namespace sonivex_test {
+namespace {
+
+using kit::Script;
+
+const std::string kPlaylistType = "Content-Type: application/vnd.apple.mpegurl";
+
+struct Hls : LibraryTest {
+    kit::FakeServer server;
+
+    // Serves every file of an HLS station under folder; segments missing
+    // from `except` are not served (404).
+    void Serve(const std::string& folder, const std::map<std::string, std::string>& files,
+               const std::set<std::string>& except = {})
+    {
+        for (const auto& [name, bytes] : files) {
+            if (except.count(name)) continue;
+            const bool list = name.ends_with(".m3u8");
+            server.Route(folder + name,
+                         Script().Send(Script::HttpHead(200, "OK",
+                                                        {list ? kPlaylistType : "Content-Type: video/mp2t",
+                                                         "Content-Length: " + std::to_string(bytes.size())}) +
+                                       bytes));
+        }
+    }
+    std::vector<std::string> Targets() const
+    {
+        std::vector<std::string> targets;
+        for (const std::string& request : server.Requests())
+            targets.push_back(request.substr(4, request.find(" HTTP") - 4));
+        return targets;
+    }
+    bool Requested(const std::string& target) const
+    {
+        const auto targets = Targets();
+        return std::find(targets.begin(), targets.end(), target) != targets.end();
+    }
+};
+
+int Loudest(HSTREAM stream)
+{
+    std::int16_t frames[2 * 512];
+    if (BASS_ChannelGetData(stream, frames, sizeof frames) != sizeof frames) return -1;
+    int loudest = 0;
+    for (const std::int16_t sample : frames) loudest = std::max(loudest, std::abs(int{sample}));
+    return loudest;
+}
+
+bool Ended(HSTREAM stream)
+{
+    return BASS_ChannelGetData(stream, nullptr, 0) == static_cast<DWORD>(-1) &&
+           BASS_ErrorGetCode() == BASS_ERROR_NOPLAY;
+}
+
+TEST_F(Hls, AFinishedStationPlaysEverySegmentAndEnds)
+{
+    for (const char* codec : {"aac", "mp3"}) {
+        SCOPED_TRACE(codec);
+        const std::string folder = std::string("/") + codec + "/";
+        const auto files = kit::EncodeHls(codec, 6, 1000, 2);
+        // A segment that cannot be had is skipped.
+        Serve(folder, files, {"seg1.ts"});
+        const HSTREAM stream = Open(server.Url(folder + "list.m3u8"));
+        ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+        EXPECT_GT(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END), 0u);
+        ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+        EXPECT_TRUE(WaitUntil([&] { return Loudest(stream) > 20000; }, std::chrono::seconds(5)));
+        EXPECT_TRUE(WaitUntil([&] { return Ended(stream); }, std::chrono::seconds(15)));
+        for (const char* segment : {"seg0.ts", "seg1.ts", "seg2.ts"})
+            EXPECT_TRUE(Requested(folder + segment)) << segment;
+        // A finished list ends whole.
+        BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED);
+        EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
+        BASS_StreamFree(stream);
+    }
+}
+
+TEST_F(Hls, TheBestVariantUpTo320KbpsIsChosen)
+{
+    const auto files = kit::EncodeHls("aac", 4, 1000, 2);
+    for (const char* folder : {"/low/", "/mid/", "/high/"}) Serve(folder, files);
+    server.Route("/master.m3u8",
+                 Script().Send(Script::HttpHead(200, "OK", {kPlaylistType}) +
+                               "#EXTM3U\n"
+                               "#EXT-X-STREAM-INF:BANDWIDTH=64000,CODECS=\"mp4a.40.2\"\nlow/list.m3u8\n"
+                               "#EXT-X-STREAM-INF:BANDWIDTH=256000,CODECS=\"mp4a.40.2\"\nmid/list.m3u8\n"
+                               "#EXT-X-STREAM-INF:BANDWIDTH=512000,CODECS=\"mp4a.40.2\"\nhigh/list.m3u8\n"));
+    const HSTREAM stream = Open(server.Url("/master.m3u8"));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    EXPECT_TRUE(Requested("/mid/list.m3u8"));
+    EXPECT_FALSE(Requested("/low/list.m3u8"));
+    EXPECT_FALSE(Requested("/high/list.m3u8"));
+    BASS_StreamFree(stream);
+}
+
+TEST_F(Hls, ALiveStationIsJoinedNearItsEndAndFollowed)
+{
+    const auto files = kit::EncodeHls("aac", 14, 1000, 2);
+    Serve("/live/", files);
+    // The list as a live server keeps it: five segments, then one more.
+    const auto list = [](int from, int to) {
+        std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:" +
+                           std::to_string(from) + "\n";
+        for (int i = from; i <= to; ++i)
+            text += "#EXTINF:2.000000,Song " + std::to_string(i) + "\nseg" + std::to_string(i) + ".ts\n";
+        return Script().Send(Script::HttpHead(200, "OK", {kPlaylistType}) + text);
+    };
+    server.RouteSequence("/live/now.m3u8", {list(0, 4), list(1, 5), list(2, 6)});
+    const HSTREAM stream = Open(server.Url("/live/now.m3u8"));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    // Three segments from the live edge: seg2, not seg0 or seg1.
+    EXPECT_FALSE(Requested("/live/seg0.ts"));
+    EXPECT_FALSE(Requested("/live/seg1.ts"));
+    EXPECT_TRUE(Requested("/live/seg2.ts"));
+    // Its first title at once, and the list read again for the next segment.
+    EXPECT_STREQ(BASS_ChannelGetTags(stream, BASS_TAG_META), "StreamTitle='Song 2';");
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    EXPECT_TRUE(WaitUntil([&] { return Requested("/live/seg5.ts"); }, std::chrono::seconds(10)));
+    // Later titles when their sound is heard.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const char* meta = BASS_ChannelGetTags(stream, BASS_TAG_META);
+            return meta != nullptr && std::string(meta) == "StreamTitle='Song 3';";
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED), 1u);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(BASS_StreamFree(stream));
+    EXPECT_LT(SecondsSince(start), 0.1);
+}
+
+TEST_F(Hls, EncryptedSegmentsAreRefused)
+{
+    const auto files = kit::EncodeHls("aac", 4, 1000, 2, /*encrypt=*/true);
+    Serve("/secret/", files);
+    const HSTREAM stream = Open(server.Url("/secret/list.m3u8"));
+    EXPECT_EQ(stream, 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FORMAT);
+}
+
+}  // namespace
+}  // namespace sonivex_test
