@@ -1,6 +1,7 @@
 #include "hls.h"
 
 #include <curl/curl.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -62,6 +63,21 @@ std::string Attribute(std::string_view list, std::string_view name)
     return {};
 }
 
+// The 16 bytes of an IV attribute ("0x" and up to 32 hex digits); empty
+// when there is none or it is no such number.
+std::string IvBytes(std::string hex)
+{
+    if (hex.size() > 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) hex.erase(0, 2);
+    if (hex.empty() || hex.size() > 32 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return {};
+    hex.insert(0, 32 - hex.size(), '0');
+    std::string bytes;
+    for (std::size_t i = 0; i < 32; i += 2)
+        bytes.push_back(static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16)));
+    return bytes;
+}
+
 struct Fetch {
     std::string* body;
     std::size_t maxBytes;
@@ -94,6 +110,7 @@ HlsPlaylist ParseHls(std::string_view text, std::string_view baseUrl)
     std::uint64_t sequence = 0;
     long bandwidth = -1;  // -1: no #EXT-X-STREAM-INF before the next address
     std::string title;
+    std::string keyUrl, iv;
     bool inf = false;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -111,7 +128,15 @@ HlsPlaylist ParseHls(std::string_view text, std::string_view baseUrl)
                 playlist.ended = true;
             } else if (StartsWith(line, "#EXT-X-KEY:")) {
                 const std::string method = Attribute(line.substr(11), "METHOD");
-                playlist.encrypted = !method.empty() && method != "NONE";
+                keyUrl.clear();
+                iv.clear();
+                if (method == "AES-128") {
+                    keyUrl = ResolveUrl(baseUrl, Attribute(line.substr(11), "URI"));
+                    iv = IvBytes(Attribute(line.substr(11), "IV"));
+                    if (keyUrl.empty()) playlist.unsupportedKey = true;
+                } else if (!method.empty() && method != "NONE") {
+                    playlist.unsupportedKey = true;
+                }
             } else if (StartsWith(line, "#EXT-X-STREAM-INF:")) {
                 const std::string value = Attribute(line.substr(18), "BANDWIDTH");
                 bandwidth = value.empty() ? 0 : std::atol(value.c_str());
@@ -128,7 +153,7 @@ HlsPlaylist ParseHls(std::string_view text, std::string_view baseUrl)
             if (!url.empty()) playlist.variants.push_back({url, bandwidth});
             bandwidth = -1;
         } else if (inf || !url.empty()) {
-            if (!url.empty()) playlist.segments.push_back({url, sequence, title});
+            if (!url.empty()) playlist.segments.push_back({url, sequence, title, keyUrl, iv});
             ++sequence;
             title.clear();
             inf = false;
@@ -150,6 +175,34 @@ const HlsVariant* PickVariant(const std::vector<HlsVariant>& variants, long maxB
     }
     if (best) return best;
     return lowest ? lowest : &variants.front();
+}
+
+bool DecryptSegment(const std::string& key, const std::string& iv, std::uint64_t sequence,
+                    std::string& bytes)
+{
+    if (key.size() != 16) return false;
+    unsigned char vector[16] = {};
+    if (iv.size() == 16) {
+        std::copy(iv.begin(), iv.end(), vector);
+    } else {
+        for (int i = 0; i < 8; ++i) vector[15 - i] = static_cast<unsigned char>(sequence >> (8 * i));
+    }
+    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    if (context == nullptr) return false;
+    std::string plain(bytes.size() + 16, '\0');
+    int written = 0, last = 0;
+    const bool ok =
+        EVP_DecryptInit_ex(context, EVP_aes_128_cbc(), nullptr,
+                           reinterpret_cast<const unsigned char*>(key.data()), vector) == 1 &&
+        EVP_DecryptUpdate(context, reinterpret_cast<unsigned char*>(plain.data()), &written,
+                          reinterpret_cast<const unsigned char*>(bytes.data()),
+                          static_cast<int>(bytes.size())) == 1 &&
+        EVP_DecryptFinal_ex(context, reinterpret_cast<unsigned char*>(plain.data()) + written, &last) == 1;
+    EVP_CIPHER_CTX_free(context);
+    if (!ok) return false;
+    plain.resize(static_cast<std::size_t>(written + last));
+    bytes.swap(plain);
+    return true;
 }
 
 bool FetchWhole(const std::string& url, const HlsFetchOptions& options, std::size_t maxBytes,
@@ -244,6 +297,24 @@ bool HlsFeed::WriteAll(const std::string& bytes)
     return true;
 }
 
+bool HlsFeed::Decrypt(const HlsSegment& segment, std::string& bytes)
+{
+    if (segment.keyUrl.empty()) return true;
+    const std::string* key = nullptr;
+    for (const auto& [url, value] : keys_)
+        if (url == segment.keyUrl) key = &value;
+    if (key == nullptr) {
+        std::string fetched;
+        int error = BASS_OK;
+        if (!FetchWhole(segment.keyUrl, options_, 64, cancelled_, fetched, error)) return false;
+        // A few keys at most: a station changes its key now and then.
+        if (keys_.size() >= 8) keys_.erase(keys_.begin());
+        keys_.emplace_back(segment.keyUrl, std::move(fetched));
+        key = &keys_.back().second;
+    }
+    return DecryptSegment(*key, segment.iv, segment.sequence, bytes);
+}
+
 void HlsFeed::Run()
 {
     std::uint64_t next = 0;
@@ -265,7 +336,8 @@ void HlsFeed::Run()
             next = segment.sequence + 1;
             int segmentError = BASS_OK;
             // A segment that cannot be had is skipped: the next one follows.
-            if (!FetchWhole(segment.url, options_, kMaxSegmentBytes, cancelled_, body, segmentError))
+            if (!FetchWhole(segment.url, options_, kMaxSegmentBytes, cancelled_, body, segmentError) ||
+                !Decrypt(segment, body))
                 continue;
             fetchedAny = true;
             if (!segment.title.empty() && titles_)
@@ -285,7 +357,7 @@ void HlsFeed::Run()
         failedReloads = 0;
         error = BASS_OK;
         HlsPlaylist reloaded = ParseHls(text, url_);
-        if (reloaded.encrypted) {
+        if (reloaded.unsupportedKey) {
             error = BASS_ERROR_FORMAT;
             break;
         }

@@ -32,7 +32,9 @@ struct HlsVariant {
 struct HlsSegment {
     std::string url;
     std::uint64_t sequence = 0;
-    std::string title;  // what #EXTINF gives after its comma
+    std::string title;   // what #EXTINF gives after its comma
+    std::string keyUrl;  // AES-128 encrypted with the key there; empty: plain
+    std::string iv;      // its 16 bytes from #EXT-X-KEY; empty: the sequence number
 };
 
 struct HlsPlaylist {
@@ -40,7 +42,7 @@ struct HlsPlaylist {
     std::vector<HlsSegment> segments;  // a media playlist's
     double targetDuration = 0;         // seconds
     bool ended = false;                // #EXT-X-ENDLIST: no segment will be added
-    bool encrypted = false;            // #EXT-X-KEY with a method other than NONE
+    bool unsupportedKey = false;       // #EXT-X-KEY with a method other than NONE or AES-128
     bool IsMaster() const { return !variants.empty(); }
 };
 
@@ -57,6 +59,12 @@ struct HlsFetchOptions {
     int readTimeoutMs = 10000;  // without any data
     std::string proxy;
 };
+
+// Decrypts an AES-128 (CBC, PKCS#7) segment with its 16-byte key and IV
+// (empty: the sequence number, big-endian, as the IV); false when it does
+// not decrypt.
+bool DecryptSegment(const std::string& key, const std::string& iv, std::uint64_t sequence,
+                    std::string& bytes);
 
 // Fetches a whole resource of at most maxBytes; false (with error a
 // BASS_ERROR_* code) when it fails, answers with an error status or is
@@ -87,6 +95,8 @@ private:
     bool WriteAll(const std::string& bytes);
     // Sleeps for seconds, or until cancelled; false when cancelled.
     bool Sleep(double seconds);
+    // The segment's bytes as the decoder needs them; false to skip it.
+    bool Decrypt(const HlsSegment& segment, std::string& bytes);
 
     std::string url_;
     HlsPlaylist playlist_;
@@ -98,6 +108,7 @@ private:
     std::atomic<int> endError_{0};
     std::mutex lock_;
     std::condition_variable changed_;  // room in the ring, or a cancel
+    std::vector<std::pair<std::string, std::string>> keys_;  // fetched: address, key
 };
 
 }  // namespace sonivex

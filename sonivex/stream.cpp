@@ -545,8 +545,8 @@ int Stream::OpenHls(const std::shared_ptr<Download>& download, const std::atomic
         playlist = ParseHls(media, mediaUrl);
         if (playlist.IsMaster()) return BASS_ERROR_NOTAUDIO;
     }
-    // FIXME: AES-128 segments are not decrypted yet.
-    if (playlist.encrypted) return BASS_ERROR_FORMAT;
+    // SAMPLE-AES and other schemes are not for us.
+    if (playlist.unsupportedKey) return BASS_ERROR_FORMAT;
     if (playlist.segments.empty()) return BASS_ERROR_NOTAUDIO;
     {
         std::lock_guard guard(lock_);

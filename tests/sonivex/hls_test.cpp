@@ -1,6 +1,6 @@
 // HLS stations made by ffmpeg and served by the fake server: finished and
 // live playlists, a choice of variants, a segment that is missing, titles
-// from #EXTINF, and encrypted segments, which are refused.
+// from #EXTINF, and AES-128 encrypted segments.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -140,12 +140,24 @@ TEST_F(Hls, ALiveStationIsJoinedNearItsEndAndFollowed)
     EXPECT_LT(SecondsSince(start), 0.1);
 }
 
-TEST_F(Hls, EncryptedSegmentsAreRefused)
+TEST_F(Hls, AesEncryptedSegmentsAreDecryptedAndOtherSchemesRefused)
 {
     const auto files = kit::EncodeHls("aac", 4, 1000, 2, /*encrypt=*/true);
+    ASSERT_NE(files.at("list.m3u8").find("#EXT-X-KEY:METHOD=AES-128"), std::string::npos);
     Serve("/secret/", files);
+    server.Route("/secret/key.bin", Script().Send(Script::HttpHead(200, "OK", {}) + std::string(16, 'k')));
     const HSTREAM stream = Open(server.Url("/secret/list.m3u8"));
-    EXPECT_EQ(stream, 0u);
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    EXPECT_TRUE(WaitUntil([&] { return Loudest(stream) > 20000; }, std::chrono::seconds(5)));
+    BASS_StreamFree(stream);
+
+    server.Route("/sample-aes.m3u8",
+                 Script().Send(Script::HttpHead(200, "OK", {kPlaylistType}) +
+                               "#EXTM3U\n#EXT-X-TARGETDURATION:2\n"
+                               "#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"key.bin\"\n"
+                               "#EXTINF:2,\nsecret/seg0.ts\n#EXT-X-ENDLIST\n"));
+    EXPECT_EQ(Open(server.Url("/sample-aes.m3u8")), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FORMAT);
 }
 
