@@ -110,7 +110,7 @@ HlsPlaylist ParseHls(std::string_view text, std::string_view baseUrl)
     std::uint64_t sequence = 0;
     long bandwidth = -1;  // -1: no #EXT-X-STREAM-INF before the next address
     std::string title;
-    std::string keyUrl, iv;
+    std::string keyUrl, iv, mapUrl;
     bool inf = false;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -137,6 +137,8 @@ HlsPlaylist ParseHls(std::string_view text, std::string_view baseUrl)
                 } else if (!method.empty() && method != "NONE") {
                     playlist.unsupportedKey = true;
                 }
+            } else if (StartsWith(line, "#EXT-X-MAP:")) {
+                mapUrl = ResolveUrl(baseUrl, Attribute(line.substr(11), "URI"));
             } else if (StartsWith(line, "#EXT-X-STREAM-INF:")) {
                 const std::string value = Attribute(line.substr(18), "BANDWIDTH");
                 bandwidth = value.empty() ? 0 : std::atol(value.c_str());
@@ -153,7 +155,7 @@ HlsPlaylist ParseHls(std::string_view text, std::string_view baseUrl)
             if (!url.empty()) playlist.variants.push_back({url, bandwidth});
             bandwidth = -1;
         } else if (inf || !url.empty()) {
-            if (!url.empty()) playlist.segments.push_back({url, sequence, title, keyUrl, iv});
+            if (!url.empty()) playlist.segments.push_back({url, sequence, title, keyUrl, iv, mapUrl});
             ++sequence;
             title.clear();
             inf = false;
@@ -340,6 +342,16 @@ void HlsFeed::Run()
                 !Decrypt(segment, body))
                 continue;
             fetchedAny = true;
+            // Fragmented MP4 segments follow their initialisation, which
+            // goes into the ring once, and again when it changes.
+            if (!segment.mapUrl.empty() && segment.mapUrl != mapWritten_) {
+                std::string init;
+                int initError = BASS_OK;
+                if (!FetchWhole(segment.mapUrl, options_, kMaxSegmentBytes, cancelled_, init, initError))
+                    continue;
+                if (!WriteAll(init)) break;
+                mapWritten_ = segment.mapUrl;
+            }
             if (!segment.title.empty() && titles_)
                 titles_("StreamTitle='" + segment.title + "';", ring_->Written());
             if (!WriteAll(body)) break;

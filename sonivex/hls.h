@@ -35,6 +35,7 @@ struct HlsSegment {
     std::string title;   // what #EXTINF gives after its comma
     std::string keyUrl;  // AES-128 encrypted with the key there; empty: plain
     std::string iv;      // its 16 bytes from #EXT-X-KEY; empty: the sequence number
+    std::string mapUrl;  // #EXT-X-MAP: the initialisation (fragmented MP4) it needs first
 };
 
 struct HlsPlaylist {
@@ -109,6 +110,7 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;  // room in the ring, or a cancel
     std::vector<std::pair<std::string, std::string>> keys_;  // fetched: address, key
+    std::string mapWritten_;  // the initialisation the ring has had last
 };
 
 }  // namespace sonivex

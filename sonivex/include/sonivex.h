@@ -121,8 +121,8 @@ SONIVEX_API float BASS_GetVolume(void);
  * its format is known and NET_PREBUF percent of its download buffer is
  * filled; 0 on failure, with BASS_ERROR_NOHOST, _CONNECT, _TIMEOUT, _HTTP,
  * _NOTAUDIO (a web page, a playlist with nothing that plays), _FORMAT (data
- * that does not decode, an HLS playlist), _TLS, _ILLPARAM (not an http(s)
- * address) or _INIT. Blocks the calling thread meanwhile, but never longer than three
+ * that does not decode, an HLS scheme of encryption other than AES-128),
+ * _TLS, _ILLPARAM (not an http(s) address) or _INIT. Blocks the calling thread meanwhile, but never longer than three
  * times NET_TIMEOUT in all, playlists and their entries included (then
  * _TIMEOUT or the last entry's error; a stream whose format is known by
  * then is returned with what it has buffered). Playlists are followed three
@@ -134,7 +134,12 @@ SONIVEX_API float BASS_GetVolume(void);
  * length, user) for each block of audio data downloaded (metadata removed),
  * and (NULL, 0, user) once when the download ends for good. Calls for one stream never overlap; the buffer is valid during the
  * call only. With BASS_CONFIG_NET_PLAYLIST 1, PLS and M3U playlists are
- * followed, their entries tried in order. */
+ * followed, their entries tried in order. An HLS playlist (an address or
+ * an entry) plays as one stream: of a master playlist the variant with the
+ * highest bandwidth up to 320 kbps; its segments (MPEG-TS with AAC or MP3,
+ * ADTS, fragmented MP4; AES-128 decrypted) are fetched in order, a live
+ * list joined three segments from its end; #EXTINF titles become
+ * BASS_TAG_META. */
 SONIVEX_API HSTREAM BASS_StreamCreateURL(const char *url, DWORD offset, DWORD flags,
                                          DOWNLOADPROC *proc, void *user);
 

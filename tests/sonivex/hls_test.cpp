@@ -86,6 +86,22 @@ TEST_F(Hls, AFinishedStationPlaysEverySegmentAndEnds)
     }
 }
 
+TEST_F(Hls, FragmentedMp4SegmentsPlayAfterTheirInitialisation)
+{
+    const auto files = kit::EncodeHls("aac", 6, 1000, 2, false, /*fmp4=*/true);
+    ASSERT_TRUE(files.count("init.mp4"));
+    Serve("/fmp4/", files);
+    const HSTREAM stream = Open(server.Url("/fmp4/list.m3u8"));
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+    EXPECT_TRUE(WaitUntil([&] { return Loudest(stream) > 20000; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(WaitUntil([&] { return Ended(stream); }, std::chrono::seconds(15)));
+    const auto targets = Targets();
+    EXPECT_EQ(std::count(targets.begin(), targets.end(), "/fmp4/init.mp4"), 1);
+    EXPECT_TRUE(Requested("/fmp4/seg2.m4s"));
+    BASS_StreamFree(stream);
+}
+
 TEST_F(Hls, TheBestVariantUpTo320KbpsIsChosen)
 {
     const auto files = kit::EncodeHls("aac", 4, 1000, 2);

@@ -316,7 +316,7 @@ std::string ChainOgg(std::vector<std::string> oggFiles)
 }
 
 std::map<std::string, std::string> EncodeHls(const std::string& codec, double seconds, int frequency,
-                                             int segmentSeconds, bool encrypt)
+                                             int segmentSeconds, bool encrypt, bool fmp4)
 {
     TempFolder folder;
     std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
@@ -328,7 +328,8 @@ std::map<std::string, std::string> EncodeHls(const std::string& codec, double se
         args.insert(args.end(), {"-c:a", "aac", "-b:a", "128k"});
     args.insert(args.end(), {"-f", "hls", "-hls_time", std::to_string(segmentSeconds),
                              "-hls_list_size", "0", "-hls_segment_filename",
-                             (folder.Path() / "seg%d.ts").string()});
+                             (folder.Path() / (fmp4 ? "seg%d.m4s" : "seg%d.ts")).string()});
+    if (fmp4) args.insert(args.end(), {"-hls_segment_type", "fmp4"});
     if (encrypt) {
         const fs::path key = folder.Path() / "key.bin";
         std::ofstream(key, std::ios::binary) << std::string(16, 'k');
@@ -343,7 +344,9 @@ std::map<std::string, std::string> EncodeHls(const std::string& codec, double se
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(folder.Path())) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".ts") || name.ends_with(".m3u8")) files[name] = ReadFile(entry.path());
+        if (name.ends_with(".ts") || name.ends_with(".m4s") || name.ends_with(".mp4") ||
+            name.ends_with(".m3u8"))
+            files[name] = ReadFile(entry.path());
     }
     return files;
 }

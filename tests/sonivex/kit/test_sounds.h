@@ -49,9 +49,11 @@ std::string ChainOgg(std::vector<std::string> oggFiles);
 // A tone as an HLS station: ffmpeg's list.m3u8 and its MPEG-TS segments
 // seg0.ts, seg1.ts ... of segmentSeconds each, with AAC ("aac") or MP3
 // ("mp3") inside, by file name; with encrypt, AES-128 encrypted with the
-// key "kkkkkkkkkkkkkkkk", which the playlist names as key.bin.
+// key "kkkkkkkkkkkkkkkk", which the playlist names as key.bin; with fmp4,
+// fragmented MP4 segments seg0.m4s ... after init.mp4 instead.
 std::map<std::string, std::string> EncodeHls(const std::string& codec, double seconds, int frequency,
-                                             int segmentSeconds, bool encrypt = false);
+                                             int segmentSeconds, bool encrypt = false,
+                                             bool fmp4 = false);
 
 // Decodes a file, or bytes captured from a stream, with ffmpeg to interleaved
 // 16-bit samples at the given rate and channel count: a reference to hold
