@@ -231,6 +231,7 @@ bool FetchWhole(const std::string& url, const HlsFetchOptions& options, std::siz
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>(std::max(1, options.readTimeoutMs / 1000)));
+    if (options.totalTimeoutMs > 0) curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, options.totalTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &fetch);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress);

@@ -58,6 +58,7 @@ const HlsVariant* PickVariant(const std::vector<HlsVariant>& variants, long maxB
 struct HlsFetchOptions {
     int connectTimeoutMs = 5000;
     int readTimeoutMs = 10000;  // without any data
+    long totalTimeoutMs = 0;    // for the whole fetch; 0: no limit of its own
     std::string proxy;
 };
 

@@ -541,7 +541,13 @@ int Stream::OpenHls(const std::shared_ptr<Download>& download, const std::atomic
         std::string media;
         int error = BASS_OK;
         ++fetches_;
-        if (!FetchWhole(mediaUrl, options, 1024 * 1024, abort, media, error)) return error;
+        // Within the open's deadline, however slowly the server sends it.
+        HlsFetchOptions bounded = options;
+        bounded.totalTimeoutMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                       deadline_ - Download::Clock::now())
+                                                       .count());
+        if (bounded.totalTimeoutMs <= 0) return BASS_ERROR_TIMEOUT;
+        if (!FetchWhole(mediaUrl, bounded, 1024 * 1024, abort, media, error)) return error;
         playlist = ParseHls(media, mediaUrl);
         if (playlist.IsMaster()) return BASS_ERROR_NOTAUDIO;
     }

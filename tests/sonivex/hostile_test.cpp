@@ -54,6 +54,13 @@ TEST_F(Hostile, EveryOpenEndsByItsDeadlineWhateverTheServersDo)
     std::string silentList = "#EXTM3U\n";
     for (int i = 0; i < 20; ++i) silentList += silent.Url("/s" + std::to_string(i)) + "\n";
     server.Route("/silent.m3u", Script().Send(Script::HttpHead(200, "OK", {}) + silentList));
+    // An HLS station whose media playlist comes a byte at a time.
+    server.Route("/slow-hls.m3u8",
+                 Script().Send(Script::HttpHead(200, "OK", {"Content-Type: application/vnd.apple.mpegurl"}) +
+                               "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=128000\nslow-media.m3u8\n"));
+    server.Route("/slow-media.m3u8",
+                 Script().Send(Script::HttpHead(200, "OK", {})).SendSlowly(
+                     "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nseg0.ts\n#EXT-X-ENDLIST\n", 1, 300));
     // Every address is a playlist of 256 new addresses of itself.
     std::string multiplying = "#EXTM3U\n";
     for (int i = 0; i < 256; ++i) multiplying += "k" + std::to_string(i) + "/\n";
@@ -69,6 +76,7 @@ TEST_F(Hostile, EveryOpenEndsByItsDeadlineWhateverTheServersDo)
         {"/slow-body", {BASS_ERROR_TIMEOUT}},
         {"/slow-list.pls", {BASS_ERROR_TIMEOUT}},
         {"/silent.m3u", {BASS_ERROR_TIMEOUT}},
+        {"/slow-hls.m3u8", {BASS_ERROR_TIMEOUT}},
         {"/many/", {BASS_ERROR_TIMEOUT, BASS_ERROR_NOTAUDIO}},
     };
     for (const Case& c : cases) {
