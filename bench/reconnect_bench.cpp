@@ -7,8 +7,10 @@
 // mid-stream and served again at once. For libsonivex (in this process, on
 // the clock-paced null output) and for mpv (with its reconnect options at
 // their quickest) the server's side gives the time from its close to the
-// player's new request; for libsonivex also the time until the output
-// plays the new connection's sound (BASS_SYNC_RECONNECT 0).
+// player's new request, and the time until the player plays the new
+// connection's sound: for libsonivex its BASS_SYNC_RECONNECT 0, for mpv the
+// new tone at the end of the WAV file its pcm output writes as the stream
+// comes in.
 // Title lag: a stream whose title changes where its tone does, with a 10 s
 // playback buffer filled ahead, played into SDL's disk driver: how long
 // after the tone change reached the output the META sync came.
@@ -55,18 +57,44 @@ bool WaitFor(Done done, double seconds)
     return true;
 }
 
-// A live stream: 8 s at its own pace, closed, then served again for good.
-void RouteDroppingStream(kit::FakeServer& server, const std::string& mp3)
+// A live stream: 8 s of one tone at its own pace, closed, then served
+// again for good with another tone, so that the new connection's sound can
+// be told from the old.
+void RouteDroppingStream(kit::FakeServer& server, const std::string& before, const std::string& after)
 {
     const std::string head = Script::IcyHead({"content-type:audio/mpeg", "icy-br:128"});
     const std::size_t eight = 8 * 16000;
-    server.RouteSequence("/live", {Script().Send(head).SendSlowly(mp3.substr(0, eight), 4000, 250).Close(),
-                                   Script().Send(head).SendSlowly(mp3, 4000, 250).Hang()});
+    server.RouteSequence("/live", {Script().Send(head).SendSlowly(before.substr(0, eight), 4000, 250).Close(),
+                                   Script().Send(head).SendSlowly(after, 4000, 250).Hang()});
+}
+
+// Zero crossings of the first channel in the last 10 ms of a growing WAV
+// file of 16-bit stereo: about 20 for 1000 Hz, 14 for 700 Hz.
+int LatestCrossings(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return -1;
+    const std::streamoff size = file.tellg();
+    constexpr std::streamoff kBytes = 441 * 4;
+    if (size < 44 + kBytes) return -1;
+    file.seekg((size - kBytes) / 4 * 4);
+    std::vector<char> bytes(kBytes);
+    file.read(bytes.data(), kBytes);
+    int crossings = 0, loudest = 0;
+    std::int16_t previous = 0;
+    for (std::streamoff i = 0; i + 1 < kBytes; i += 4) {
+        const auto sample = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        if (i > 0 && (previous < 0) != (sample < 0)) ++crossings;
+        loudest = std::max(loudest, std::abs(int{sample}));
+        previous = sample;
+    }
+    return loudest > 10000 ? crossings : 0;
 }
 
 struct Gap {
     double toRequest = -1;  // close to the new request
-    double toSound = -1;    // close to the new connection's sound at the output
+    double toSound = -2;    // close to the new connection's sound at the output
 };
 
 // Waits for the server's close of the first connection, then for the
@@ -93,10 +121,10 @@ void OnReconnect(HSYNC, DWORD, DWORD round, void*)
     if (round == 0 && g_soundBack.load() == 0) g_soundBack = Since(g_start);
 }
 
-Gap SonivexGap(const std::string& mp3)
+Gap SonivexGap(const std::string& before, const std::string& after)
 {
     kit::FakeServer server;
-    RouteDroppingStream(server, mp3);
+    RouteDroppingStream(server, before, after);
     BASS_Init(0, 44100, 0, nullptr, nullptr);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     g_soundBack = 0;
@@ -111,13 +139,18 @@ Gap SonivexGap(const std::string& mp3)
     return gap;
 }
 
-Gap MpvGap(const std::string& mpv, const std::string& mp3)
+Gap MpvGap(const std::string& mpv, const std::string& before, const std::string& after)
 {
     kit::FakeServer server;
-    RouteDroppingStream(server, mp3);
+    RouteDroppingStream(server, before, after);
     const std::string url = server.Url("/live");
+    // Its sound goes to a WAV file, which grows as the stream comes in:
+    // the new tone at its end is the new connection's sound.
+    const std::string wav = "/tmp/reconnect_bench_mpv.wav";
+    std::remove(wav.c_str());
     std::vector<std::string> args = {
-        mpv, "--no-config", "--no-video", "--ao=null", "--really-quiet",
+        mpv, "--no-config", "--no-video", "--ao=pcm", "--ao-pcm-file=" + wav, "--really-quiet",
+        "--audio-format=s16", "--audio-samplerate=44100", "--audio-channels=stereo",
         "--stream-lavf-o=reconnect=1,reconnect_streamed=1,reconnect_at_eof=1,"
         "reconnect_on_network_error=1,reconnect_delay_max=1",
         url};
@@ -127,9 +160,23 @@ Gap MpvGap(const std::string& mpv, const std::string& mp3)
     pid_t pid = 0;
     const auto start = Clock::now();
     if (posix_spawn(&pid, mpv.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return {};
-    const Gap gap = WatchServer(server, nullptr, start);
+    std::atomic<double> soundBack{0};
+    std::atomic<bool> watching{true};
+    std::thread listener([&] {
+        bool oldTone = false;
+        while (watching) {
+            const int crossings = LatestCrossings(wav);
+            if (crossings >= 18 && crossings <= 22) oldTone = true;
+            if (oldTone && crossings >= 12 && crossings <= 16 && soundBack == 0) soundBack = Since(start);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const Gap gap = WatchServer(server, &soundBack, start);
+    watching = false;
+    listener.join();
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
+    std::remove(wav.c_str());
     return gap;
 }
 
@@ -218,8 +265,8 @@ double TitleLag()
 
 void PrintGap(const char* player, const Gap& gap)
 {
-    std::printf("%-14s close to new request %6.2f s", player, gap.toRequest);
-    if (gap.toSound >= 0) std::printf(", to its sound at the output %6.2f s", gap.toSound);
+    std::printf("%-14s close to new request %6.3f s", player, gap.toRequest);
+    if (gap.toSound > -1) std::printf(", to the new sound in its output %6.3f s", gap.toSound);
     std::printf("\n");
     std::fflush(stdout);
 }
@@ -235,10 +282,13 @@ int main(int argc, char** argv)
         if (option == "--mpv") mpv = argv[i + 1];
         if (option == "--rounds") rounds = std::atoi(argv[i + 1]);
     }
-    const std::string mp3 = kit::EncodeTone("mp3", 30, 1000);
+    const std::string before = kit::EncodeTone("mp3", 10, 1000);
+    const std::string after = kit::EncodeTone("mp3", 30, 700);
     for (int round = 0; round < rounds; ++round) {
-        PrintGap("libsonivex", SonivexGap(mp3));
-        if (access(mpv.c_str(), X_OK) == 0) PrintGap("mpv", MpvGap(mpv, mp3));
+        PrintGap("libsonivex", SonivexGap(before, after));
+        // mpv's pcm output is not paced by a clock: it writes as soon as it
+        // decodes, with nothing played ahead, unlike an output to a device.
+        if (access(mpv.c_str(), X_OK) == 0) PrintGap("mpv (pcm)", MpvGap(mpv, before, after));
     }
     std::printf("title lag with a 10 s buffer: %.3f s\n", TitleLag());
     return 0;
