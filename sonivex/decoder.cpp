@@ -392,21 +392,7 @@ bool Decoder::ReopenAfterJunction()
     replay_.clear();
     if (!opened) return false;
     resumed_ = true;
-    fadeLeft_ = static_cast<std::size_t>(outputRate_) / 50;  // 20 ms
     return true;
-}
-
-void Decoder::FadeIn(std::vector<std::uint32_t>& out, std::size_t from)
-{
-    const std::size_t length = static_cast<std::size_t>(outputRate_) / 50;
-    for (std::size_t i = from; i < out.size() && fadeLeft_ > 0; ++i, --fadeLeft_) {
-        const double gain = static_cast<double>(length - fadeLeft_) / static_cast<double>(length);
-        const auto left = static_cast<std::int16_t>(out[i] & 0xFFFF);
-        const auto right = static_cast<std::int16_t>(out[i] >> 16);
-        const auto l = static_cast<std::uint16_t>(static_cast<std::int16_t>(left * gain));
-        const auto r = static_cast<std::uint16_t>(static_cast<std::int16_t>(right * gain));
-        out[i] = l | (static_cast<std::uint32_t>(r) << 16);
-    }
 }
 
 bool Decoder::Convert(const AVFrame* frame, std::vector<std::uint32_t>& out)
@@ -458,11 +444,9 @@ bool Decoder::Convert(const AVFrame* frame, std::vector<std::uint32_t>& out)
 Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
 {
     if (!pending_.empty()) {
-        const std::size_t from = out.size();
         out.insert(out.end(), pending_.begin(), pending_.end());
         pending_.clear();
         lastSoundAt_ = pendingAt_;
-        FadeIn(out, from);
         return Result::Frames;
     }
     const std::size_t before = out.size();
@@ -481,7 +465,7 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
             }
             if (junction_) {
                 // A new connection's data follows: its own demuxer, then
-                // its first sound, softly.
+                // its first sound (the output brings it in softly).
                 if (!ReopenAfterJunction()) return aborted_ ? Result::Aborted : Result::Undecodable;
                 if (out.size() > before) return Result::Frames;
                 return Decode(out);
@@ -553,7 +537,6 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
         if (out.size() > before) {
             lastSoundAt_ = packetAt;
             soundSince_ = consumed_;
-            FadeIn(out, before);
             return Result::Frames;
         }
     }

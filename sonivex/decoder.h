@@ -80,7 +80,6 @@ private:
     bool ReopenAfterJunction();
     // The place in the ring of the next byte the demuxer will be given.
     std::uint64_t DeliveredAt() const { return ringAt_ - nextLink_.size() - ready_.size(); }
-    void FadeIn(std::vector<std::uint32_t>& out, std::size_t from);
     bool OpenCodec();
     bool NextLink();
     int ReadLinked(std::uint8_t* buffer, int size);
@@ -142,7 +141,6 @@ private:
     const AVInputFormat* openedFormat_ = nullptr;
     bool junction_ = false;  // the ring's read reached a junction
     bool resumed_ = false;
-    std::size_t fadeLeft_ = 0;  // frames still to fade in after a junction
 };
 
 }  // namespace sonivex

@@ -52,6 +52,24 @@ void InitCurlOnce()
 
 }  // namespace
 
+void SetTransferOptions(void* handle, const std::string& url, int connectTimeoutMs,
+                        const std::string& proxy)
+{
+    CURL* easy = static_cast<CURL*>(handle);
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
+    if (!proxy.empty()) curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+    const char* caFile = std::getenv("SONIVEX_CA_FILE");
+    if (caFile != nullptr && *caFile != '\0') curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+}
+
 int Download::ErrorForCurlResult(int curlCode, bool headersComplete)
 {
     switch (static_cast<CURLcode>(curlCode)) {
@@ -383,19 +401,10 @@ void Download::Run()
     // libcurl keeps pointers to these lists for the whole transfer.
     curl_slist* aliases = curl_slist_append(nullptr, "ICY 200 OK");
     curl_slist* requestHeaders = curl_slist_append(nullptr, "Icy-MetaData: 1");
-    const char* caFile = std::getenv("SONIVEX_CA_FILE");
 
-    curl_easy_setopt(easy, CURLOPT_URL, options_.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    SetTransferOptions(easy, options_.url, options_.connectTimeoutMs, options_.proxy);
     curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, aliases);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeoutMs));
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Download::HeaderThunk);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Download::BodyThunk);
@@ -403,8 +412,6 @@ void Download::Run()
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Download::ProgressThunk);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    if (!options_.proxy.empty()) curl_easy_setopt(easy, CURLOPT_PROXY, options_.proxy.c_str());
-    if (caFile != nullptr && *caFile != '\0') curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
     curl_multi_add_handle(multi, easy);
     {
         std::lock_guard guard(wakeLock_);

@@ -41,6 +41,13 @@ struct DownloadOptions {
     bool finishRing = true;
 };
 
+// What every transfer of the library asks of libcurl: the address, http
+// and https only (redirects too, at most ten), our user agent, any content
+// encoding, the connect limit, the proxy and a test's CA file. easy is a
+// CURL*.
+void SetTransferOptions(void* easy, const std::string& url, int connectTimeoutMs,
+                        const std::string& proxy);
+
 class Download : public std::enable_shared_from_this<Download> {
 public:
     struct Listener {

@@ -217,16 +217,8 @@ bool FetchWhole(const std::string& url, const HlsFetchOptions& options, std::siz
         return false;
     }
     Fetch fetch{&body, maxBytes, &cancel};
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    SetTransferOptions(easy, url, options.connectTimeoutMs, options.proxy);
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "libsonivex/1.0");
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
     // No byte for the read timeout ends the fetch.
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
@@ -237,9 +229,6 @@ bool FetchWhole(const std::string& url, const HlsFetchOptions& options, std::siz
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &fetch);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    if (!options.proxy.empty()) curl_easy_setopt(easy, CURLOPT_PROXY, options.proxy.c_str());
-    if (const char* caFile = std::getenv("SONIVEX_CA_FILE"); caFile != nullptr && *caFile != '\0')
-        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
     const CURLcode result = curl_easy_perform(easy);
     curl_easy_cleanup(easy);
     if (result == CURLE_OK) return true;

@@ -113,10 +113,6 @@ void Mixer::Render(std::int16_t* out, std::size_t frames)
     }
     for (const auto& channel : due)
         if (channel->eventDue) channel->eventDue();
-    // The vector's storage goes back for the next block.
-    due.clear();
-    std::lock_guard guard(lock_);
-    if (due_.empty()) due_.swap(due);
 }
 
 void Mixer::RenderLocked(std::int16_t* out, std::size_t frames)

@@ -77,6 +77,12 @@ std::shared_ptr<Download> Stream::Connect(const std::string& url, bool announce,
     {
         std::lock_guard guard(lock_);
         id = ++connections_;
+        // A reconnect's transfer: its titles wait until it is taken, from
+        // its very first block on.
+        if (!announce) {
+            candidate_ = id;
+            candidateTitles_.clear();
+        }
     }
     if (connection != nullptr) *connection = id;
 
@@ -286,15 +292,7 @@ void Stream::Reconnect()
 bool Stream::TryReconnect(const std::string& url, Download::Clock::time_point giveUpAt)
 {
     int connection = 0;
-    {
-        std::lock_guard guard(lock_);
-        candidateTitles_.clear();
-    }
     auto download = Connect(url, /*announce=*/false, ring_->Written(), &connection);
-    {
-        std::lock_guard guard(lock_);
-        candidate_ = connection;
-    }
     const Download::WaitResult result = download->WaitForBody(512, freed_, giveUpAt);
     const bool audio = result == Download::WaitResult::Ready &&
                        DetectPlaylist(download->ContentType(), download->EffectiveUrl(),

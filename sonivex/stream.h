@@ -109,8 +109,9 @@ private:
     std::chrono::milliseconds SettleTime() const;
     int OpenAudio(const std::shared_ptr<Download>& download, const std::atomic<bool>& abort);
     // A new transfer. Its status lines reach the application when announce
-    // is set (while opening, not while reconnecting); its metadata counts
-    // for the stream once it is the audio connection, from ring place base.
+    // is set (while opening); one without is a reconnect's candidate. Its
+    // metadata counts for the stream once it is the audio connection, from
+    // ring place base.
     std::shared_ptr<Download> Connect(const std::string& url, bool announce = true,
                                       std::uint64_t base = 0, int* connection = nullptr);
     void OnConnectionMetadata(int connection, std::uint64_t at, std::string_view text);

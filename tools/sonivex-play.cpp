@@ -43,85 +43,44 @@ long MillisecondsSinceStart()
                                  .count());
 }
 
-const char* ErrorName(int code)
+// Each error code's name, and in words why a station could not be opened
+// with it and why a stream's data ended with it.
+struct ErrorWords {
+    int code;
+    const char* name;
+    const char* openReason;
+    const char* endReason;
+};
+constexpr ErrorWords kErrors[] = {
+    {BASS_OK, "BASS_OK", "it failed", "the whole stream was received"},
+    {BASS_ERROR_INIT, "BASS_ERROR_INIT", "it failed", "an unknown failure"},
+    {BASS_ERROR_ALREADY, "BASS_ERROR_ALREADY", "it failed", "an unknown failure"},
+    {BASS_ERROR_HANDLE, "BASS_ERROR_HANDLE", "it failed", "an unknown failure"},
+    {BASS_ERROR_ILLPARAM, "BASS_ERROR_ILLPARAM", "not an http:// or https:// address",
+     "an unknown failure"},
+    {BASS_ERROR_CONNECT, "BASS_ERROR_CONNECT", "connection refused", "the connection was lost"},
+    {BASS_ERROR_TIMEOUT, "BASS_ERROR_TIMEOUT", "no answer", "the server sent nothing for too long"},
+    {BASS_ERROR_FORMAT, "BASS_ERROR_FORMAT", "format not supported", "the data could not be decoded"},
+    {BASS_ERROR_NOPLAY, "BASS_ERROR_NOPLAY", "it failed", "an unknown failure"},
+    {BASS_ERROR_HTTP, "BASS_ERROR_HTTP", "the server answered with an error",
+     "the connection broke or the server closed it"},
+    {BASS_ERROR_TLS, "BASS_ERROR_TLS", "certificate not accepted", "the secure connection failed"},
+    {BASS_ERROR_NOHOST, "BASS_ERROR_NOHOST", "no such host", "an unknown failure"},
+    {BASS_ERROR_NOTAUDIO, "BASS_ERROR_NOTAUDIO", "not an audio stream", "an unknown failure"},
+};
+constexpr ErrorWords kUnknownError = {BASS_ERROR_UNKNOWN, "BASS_ERROR_UNKNOWN", "it failed",
+                                      "an unknown failure"};
+
+const ErrorWords& WordsFor(int code)
 {
-    switch (code) {
-        case BASS_OK:
-            return "BASS_OK";
-        case BASS_ERROR_INIT:
-            return "BASS_ERROR_INIT";
-        case BASS_ERROR_ALREADY:
-            return "BASS_ERROR_ALREADY";
-        case BASS_ERROR_HANDLE:
-            return "BASS_ERROR_HANDLE";
-        case BASS_ERROR_ILLPARAM:
-            return "BASS_ERROR_ILLPARAM";
-        case BASS_ERROR_CONNECT:
-            return "BASS_ERROR_CONNECT";
-        case BASS_ERROR_TIMEOUT:
-            return "BASS_ERROR_TIMEOUT";
-        case BASS_ERROR_FORMAT:
-            return "BASS_ERROR_FORMAT";
-        case BASS_ERROR_NOPLAY:
-            return "BASS_ERROR_NOPLAY";
-        case BASS_ERROR_HTTP:
-            return "BASS_ERROR_HTTP";
-        case BASS_ERROR_TLS:
-            return "BASS_ERROR_TLS";
-        case BASS_ERROR_NOHOST:
-            return "BASS_ERROR_NOHOST";
-        case BASS_ERROR_NOTAUDIO:
-            return "BASS_ERROR_NOTAUDIO";
-        default:
-            return "BASS_ERROR_UNKNOWN";
-    }
+    for (const ErrorWords& words : kErrors)
+        if (words.code == code) return words;
+    return kUnknownError;
 }
 
-// Why a stream's data ended, in words.
-const char* EndReason(int code)
-{
-    switch (code) {
-        case BASS_OK:
-            return "the whole stream was received";
-        case BASS_ERROR_HTTP:
-            return "the connection broke or the server closed it";
-        case BASS_ERROR_TIMEOUT:
-            return "the server sent nothing for too long";
-        case BASS_ERROR_FORMAT:
-            return "the data could not be decoded";
-        case BASS_ERROR_TLS:
-            return "the secure connection failed";
-        case BASS_ERROR_CONNECT:
-            return "the connection was lost";
-        default:
-            return "an unknown failure";
-    }
-}
-
-// Why a station could not be opened, in words: the program's reasons.
-const char* OpenReason(int code)
-{
-    switch (code) {
-        case BASS_ERROR_NOHOST:
-            return "no such host";
-        case BASS_ERROR_CONNECT:
-            return "connection refused";
-        case BASS_ERROR_TIMEOUT:
-            return "no answer";
-        case BASS_ERROR_HTTP:
-            return "the server answered with an error";
-        case BASS_ERROR_TLS:
-            return "certificate not accepted";
-        case BASS_ERROR_NOTAUDIO:
-            return "not an audio stream";
-        case BASS_ERROR_FORMAT:
-            return "format not supported";
-        case BASS_ERROR_ILLPARAM:
-            return "not an http:// or https:// address";
-        default:
-            return "it failed";
-    }
-}
+const char* ErrorName(int code) { return WordsFor(code).name; }
+const char* OpenReason(int code) { return WordsFor(code).openReason; }
+const char* EndReason(int code) { return WordsFor(code).endReason; }
 
 // Ctrl-C and SIGTERM arrive at a thread of their own, which may call the
 // library: freeing it ends an open in progress at once. Every other thread,
