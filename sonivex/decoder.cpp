@@ -12,6 +12,7 @@ extern "C" {
 #include <cstring>
 
 #include "errors.h"
+#include "id3.h"
 
 namespace sonivex {
 
@@ -212,11 +213,7 @@ bool Decoder::OpenFormat(const AVInputFormat* format)
     if (streamIndex_ < 0 || !OpenCodec()) return false;
     openedFormat_ = format_->iformat;
     if (std::strcmp(format_->iformat->name, "ogg") == 0) {
-        titleAt_ = formatFrom_;
-        const AVDictionary* tags = format_->streams[streamIndex_]->metadata;
-        const AVDictionaryEntry* artist = av_dict_get(tags, "artist", nullptr, 0);
-        const AVDictionaryEntry* title = av_dict_get(tags, "title", nullptr, 0);
-        NoteComments(artist ? artist->value : nullptr, title ? title->value : nullptr);
+        NoteComments(format_->streams[streamIndex_]->metadata, formatFrom_);
     }
     return true;
 }
@@ -264,6 +261,7 @@ void Decoder::CloseFormat()
         avio_context_free(&io_);
     }
     swr_free(&resampler_);
+    timedTitle_.clear();
     resamplerRate_ = 0;
     resamplerFormat_ = -1;
     resamplerLayout_ = 0;
@@ -337,18 +335,43 @@ bool Decoder::OpenCodec()
     return packet_ != nullptr && frame_ != nullptr;
 }
 
-void Decoder::NoteComments(const char* artist, const char* title)
+void Decoder::NoteComments(const AVDictionary* tags, std::uint64_t at)
 {
-    std::string text;
-    if (artist != nullptr && *artist != '\0') text = artist;
-    if (title != nullptr && *title != '\0')
-        text += (text.empty() ? "" : " - ") + std::string(title);
-    if (text.empty()) return;
-    std::string metadata = "StreamTitle='" + text + "';";
-    if (metadata != title_) {
-        title_ = std::move(metadata);
-        titleChanged_ = true;
+    const AVDictionaryEntry* artist = av_dict_get(tags, "artist", nullptr, 0);
+    const AVDictionaryEntry* title = av_dict_get(tags, "title", nullptr, 0);
+    NoteSong(SongMetadata(artist ? artist->value : "", title ? title->value : ""), at);
+}
+
+void Decoder::NoteSong(std::string metadata, std::uint64_t at)
+{
+    if (metadata.empty() || metadata == title_) return;
+    title_ = std::move(metadata);
+    titleAt_ = at;
+    titleChanged_ = true;
+}
+
+void Decoder::NoteTimedId3(const AVStream* stream)
+{
+    const std::string_view data(reinterpret_cast<const char*>(packet_->data),
+                                static_cast<std::size_t>(packet_->size));
+    Id3Song song = ReadId3(data);
+    // libavformat takes the first five bytes of such a packet for the
+    // header of a metadata cell, which an HLS station's tags do not have:
+    // what is left starts with the tag's flags and size. The lost "ID3" and
+    // version are put back (2.4, else 2.3).
+    if (song.size == 0 && data.size() >= 5 && !data.starts_with("ID3")) {
+        for (const char* version : {"ID3\x04\x00", "ID3\x03\x00"}) {
+            song = ReadId3(std::string(version, 5) + std::string(data));
+            if (!song.artist.empty() || !song.title.empty()) break;
+        }
     }
+    std::string metadata = SongMetadata(song.artist, song.title);
+    if (metadata.empty()) return;
+    timedTitle_ = std::move(metadata);
+    timedTitlePts_ = packet_->pts == AV_NOPTS_VALUE
+                         ? AV_NOPTS_VALUE
+                         : av_rescale_q(packet_->pts, stream->time_base,
+                                        format_->streams[streamIndex_]->time_base);
 }
 
 bool Decoder::TakeTitle(std::string& metadata, std::uint64_t& at)
@@ -482,6 +505,13 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
         }
         damaged = 0;
 
+        if (packet_->stream_index != streamIndex_ &&
+            format_->streams[packet_->stream_index]->codecpar->codec_id == AV_CODEC_ID_TIMED_ID3) {
+            // An HLS station's song, sent beside its sound in MPEG-TS.
+            NoteTimedId3(format_->streams[packet_->stream_index]);
+            av_packet_unref(packet_);
+            continue;
+        }
         if (packet_->stream_index != streamIndex_) {
             // A chained Ogg stream whose new link has a codec of its own
             // shows up as a new stream: follow it.
@@ -516,17 +546,22 @@ Decoder::Result Decoder::Decode(std::vector<std::uint32_t>& out)
                 av_packet_get_side_data(packet_, AV_PKT_DATA_METADATA_UPDATE, &sideSize)) {
             AVDictionary* tags = nullptr;
             if (av_packet_unpack_dictionary(update, sideSize, &tags) == 0) {
-                titleAt_ = packet_->pos >= 0 ? formatFrom_ + static_cast<std::uint64_t>(packet_->pos)
-                                             : DeliveredAt();
-                const AVDictionaryEntry* artist = av_dict_get(tags, "artist", nullptr, 0);
-                const AVDictionaryEntry* title = av_dict_get(tags, "title", nullptr, 0);
-                NoteComments(artist ? artist->value : nullptr, title ? title->value : nullptr);
+                NoteComments(tags, packet_->pos >= 0
+                                       ? formatFrom_ + static_cast<std::uint64_t>(packet_->pos)
+                                       : DeliveredAt());
             }
             av_dict_free(&tags);
         }
 
         const std::uint64_t packetAt =
             packet_->pos >= 0 ? formatFrom_ + static_cast<std::uint64_t>(packet_->pos) : DeliveredAt();
+        // A timed song begins with the sound its time stamp falls in.
+        if (!timedTitle_.empty() &&
+            (timedTitlePts_ == AV_NOPTS_VALUE || packet_->pts == AV_NOPTS_VALUE ||
+             packet_->pts + std::max<std::int64_t>(packet_->duration, 1) > timedTitlePts_)) {
+            NoteSong(std::move(timedTitle_), packetAt);
+            timedTitle_.clear();
+        }
         if (avcodec_send_packet(codec_, packet_) == 0) {
             while (avcodec_receive_frame(codec_, frame_) == 0) {
                 Convert(frame_, out);

@@ -20,6 +20,8 @@ struct AVInputFormat;
 struct AVCodecContext;
 struct AVIOContext;
 struct AVPacket;
+struct AVDictionary;
+struct AVStream;
 struct AVFrame;
 struct SwrContext;
 
@@ -53,10 +55,10 @@ public:
     int SampleRate() const;
     int Channels() const;
 
-    // For streams whose titles travel in comment headers (Ogg Vorbis and
-    // Opus): "StreamTitle='ARTIST - TITLE';" from the latest comments, and
-    // whether it changed since the last call; at is the place in the ring
-    // where the sound it names begins.
+    // For streams whose titles travel with the sound (comment headers of
+    // Ogg Vorbis and Opus, timed ID3 in MPEG-TS): "StreamTitle='ARTIST -
+    // TITLE';" from the latest, and whether it changed since the last call;
+    // at is the place in the ring where the sound it names begins.
     bool TakeTitle(std::string& metadata, std::uint64_t& at);
 
     // The place in the ring (bytes from its start) of the data that the
@@ -86,7 +88,13 @@ private:
     ByteRing::ReadResult ReadSource(std::uint8_t* out, std::size_t size, std::size_t& got);
     ByteRing::ReadResult ReadExactly(std::uint8_t* out, std::size_t size);
     bool Convert(const AVFrame* frame, std::vector<std::uint32_t>& out);
-    void NoteComments(const char* artist, const char* title);
+    // A song named by Ogg comments, or by timed ID3 in MPEG-TS: at is the
+    // place in the ring where its sound begins.
+    void NoteComments(const AVDictionary* tags, std::uint64_t at);
+    void NoteSong(std::string metadata, std::uint64_t at);
+    // The song of the current packet, an ID3 tag of the stream given; it
+    // is noted when the sound of its time stamp has been read.
+    void NoteTimedId3(const AVStream* stream);
     static int ReadThunk(void* self, std::uint8_t* buffer, int size);
 
     std::shared_ptr<ByteRing> ring_;
@@ -120,6 +128,8 @@ private:
     std::uint64_t nextLinkBody_ = 0;  // the body length of the next link's first page
     std::string title_;
     bool titleChanged_ = false;
+    std::string timedTitle_;  // a timed song whose sound is still to come
+    std::int64_t timedTitlePts_ = 0;  // its time stamp, in the audio's time base
 
     // While the first format is tried, what it read from the ring is kept,
     // so that a probe can read it again.

@@ -10,6 +10,7 @@
 
 #include "download.h"
 #include "errors.h"
+#include "id3.h"
 #include "playlist.h"
 
 namespace sonivex {
@@ -342,8 +343,21 @@ void HlsFeed::Run()
                 if (!WriteAll(init)) break;
                 mapWritten_ = segment.mapUrl;
             }
-            if (!segment.title.empty() && titles_)
-                titles_("StreamTitle='" + segment.title + "';", ring_->Written());
+            // Packed audio (ADTS or MP3 segments) begins each segment with an
+            // ID3 tag, which the decoder must not see; its song, when it
+            // names one, is the segment's title.
+            std::string metadata = SongMetadata("", segment.title);
+            if (segment.mapUrl.empty()) {
+                std::size_t tags = 0;
+                for (Id3Song song = ReadId3(body); song.size > 0;
+                     song = ReadId3(std::string_view(body).substr(tags))) {
+                    if (std::string named = SongMetadata(song.artist, song.title); !named.empty())
+                        metadata = std::move(named);
+                    tags += song.size;
+                }
+                body.erase(0, tags);
+            }
+            if (!metadata.empty() && titles_) titles_(metadata, ring_->Written());
             if (!WriteAll(body)) break;
         }
         if (cancelled_ || playlist_.ended) break;

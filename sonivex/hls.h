@@ -1,7 +1,9 @@
 // HLS stations: the playlists (a master playlist of variants, a media
 // playlist of segments) and the feed that fetches a media playlist's
 // segments one after another into a stream's download ring, where the
-// decoder reads them as one stream (MPEG-TS with AAC or MP3, or ADTS).
+// decoder reads them as one stream (MPEG-TS with AAC or MP3, packed ADTS
+// or MP3, fragmented MP4). A segment's title comes from its #EXTINF, or
+// from the ID3 tag a packed segment starts with, which the feed takes out.
 //
 // Thread rules: the parsing functions keep no state and may be called from
 // any thread. A feed runs on a thread of its own from Start until its

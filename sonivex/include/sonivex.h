@@ -173,8 +173,9 @@ SONIVEX_API QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
 SONIVEX_API const char *BASS_ChannelGetTags(DWORD handle, DWORD tags);
 
 /* With BASS_SYNC_META: proc(sync, handle, 0, user) runs each time the
- * output reaches the sound that a new metadata text (ICY, or an Ogg
- * comment header) came before, and BASS_TAG_META changes then; a stream's
+ * output reaches the sound that a new metadata text (ICY, an Ogg comment
+ * header, an HLS segment's title or ID3 song) came before, and
+ * BASS_TAG_META changes then; a stream's
  * first title counts as soon as it arrives. With BASS_SYNC_RECONNECT:
  * proc(sync, handle, n, user) as the n-th round of tries to get a lost
  * connection back begins (n = 1 as soon as it is lost; each round waits its

@@ -1,8 +1,11 @@
 // HLS stations made by ffmpeg and served by the fake server: finished and
 // live playlists, a choice of variants, a segment that is missing, titles
-// from #EXTINF, and AES-128 encrypted segments.
+// from #EXTINF and from ID3, and AES-128 encrypted segments.
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "fake_server.h"
@@ -154,6 +157,66 @@ TEST_F(Hls, ALiveStationIsJoinedNearItsEndAndFollowed)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(BASS_StreamFree(stream));
     EXPECT_LT(SecondsSince(start), 0.1);
+}
+
+// Which of kit::EncodeHlsSongs's segments the output plays now, told by
+// its tone (500 Hz more for each); -1 while it is quiet.
+int SegmentHeard(HSTREAM stream)
+{
+    std::int16_t frames[2 * 441];  // 10 ms
+    if (BASS_ChannelGetData(stream, frames, sizeof frames) != sizeof frames) return -1;
+    int crossings = 0, loudest = 0;
+    for (std::size_t i = 0; i < 441; ++i) {
+        loudest = std::max(loudest, std::abs(int{frames[2 * i]}));
+        if (i > 0 && (frames[2 * i] < 0) != (frames[2 * i - 2] < 0)) ++crossings;
+    }
+    if (loudest < 8000) return -1;
+    return static_cast<int>(std::lround(crossings / 10.0)) - 1;
+}
+
+TEST_F(Hls, Id3SongsChangeWithTheSoundOfTheirSegment)
+{
+    const std::vector<std::string> songs = {"Исполнитель - Песня 0", "Song 1", "Группа - Song 2"};
+    struct Kind {
+        const char* codec;
+        bool packed;
+    };
+    for (const Kind kind : {Kind{"aac", true}, Kind{"mp3", true}, Kind{"aac", false}}) {
+        const std::string folder =
+            std::string("/") + kind.codec + (kind.packed ? "-packed/" : "-timed/");
+        SCOPED_TRACE(folder);
+        Serve(folder, kit::EncodeHlsSongs(kind.codec, songs, 1, kind.packed));
+        const HSTREAM stream = Open(server.Url(folder + "list.m3u8"));
+        ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+        // The first song at once, whatever encoding its tag used.
+        EXPECT_STREQ(BASS_ChannelGetTags(stream, BASS_TAG_META),
+                     "StreamTitle='Исполнитель - Песня 0';");
+        ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+        // The whole station is fetched at once; the next song counts when
+        // its tone is heard.
+        std::optional<std::chrono::steady_clock::time_point> heard, named;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const auto now = std::chrono::steady_clock::now();
+                if (!heard && SegmentHeard(stream) == 1) heard = now;
+                const char* meta = BASS_ChannelGetTags(stream, BASS_TAG_META);
+                if (!named && meta != nullptr && std::string(meta) == "StreamTitle='Song 1';") named = now;
+                return heard && named;
+            },
+            std::chrono::seconds(10)));
+        if (heard && named) {
+            const double lag = std::chrono::duration<double>(*named - *heard).count();
+            std::printf("[ hls      ] %s: the song changed %.3f s after its sound\n", folder.c_str(), lag);
+            EXPECT_LT(std::abs(lag), 0.3);
+        }
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const char* meta = BASS_ChannelGetTags(stream, BASS_TAG_META);
+                return meta != nullptr && std::string(meta) == "StreamTitle='Группа - Song 2';";
+            },
+            std::chrono::seconds(10)));
+        BASS_StreamFree(stream);
+    }
 }
 
 TEST_F(Hls, AesEncryptedSegmentsAreDecryptedAndOtherSchemesRefused)

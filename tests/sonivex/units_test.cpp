@@ -1,5 +1,5 @@
 // The audio library's inner units, each on its own: the ICY demuxer, the
-// header lookups, the rings, the mixer and the spectrum.
+// header lookups, the ID3 reader, the rings, the mixer and the spectrum.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,6 +14,7 @@
 #include "frame_ring.h"
 #include "http_headers.h"
 #include "icy_demux.h"
+#include "id3.h"
 #include "mixer.h"
 #include "spectrum.h"
 #include "stream.h"
@@ -128,6 +129,134 @@ TEST(HttpHeaders, LookupsFollowWhatServersSend)
     EXPECT_EQ(Stream::DownloadBufferSize(5000, 0), 80000u);  // 128 kbps assumed
     EXPECT_EQ(Stream::DownloadBufferSize(5000, 320), 200000u);
     EXPECT_EQ(Stream::DownloadBufferSize(1000, 24), 16384u);  // never under 16 KiB
+}
+
+// An ID3v2 tag of the given version around its frames.
+std::string Tag(int version, const std::string& frames, int flags = 0, std::size_t padding = 4)
+{
+    const std::size_t size = frames.size() + padding;
+    std::string tag = "ID3";
+    tag += static_cast<char>(version);
+    tag += '\0';
+    tag += static_cast<char>(flags);
+    for (int shift = 21; shift >= 0; shift -= 7) tag += static_cast<char>(size >> shift & 0x7F);
+    return tag + frames + std::string(padding, '\0');
+}
+
+// A frame: 2.2's three-letter ids with three size bytes, 2.3's plain and
+// 2.4's sync-safe four.
+std::string Frame(int version, const std::string& id, const std::string& data, int format = 0)
+{
+    std::string frame = id;
+    const std::size_t size = data.size();
+    if (version == 2) {
+        for (int shift = 16; shift >= 0; shift -= 8) frame += static_cast<char>(size >> shift & 0xFF);
+        return frame + data;
+    }
+    for (int i = 3; i >= 0; --i)
+        frame += static_cast<char>(version == 4 ? size >> (7 * i) & 0x7F : size >> (8 * i) & 0xFF);
+    frame += '\0';
+    frame += static_cast<char>(format);
+    return frame + data;
+}
+
+TEST(Id3, ReadsTheSongInEveryVersionAndEncoding)
+{
+    using namespace std::string_literals;
+    // "Ёж" in UTF-16 both ways, and a character beyond the first plane.
+    const std::string hedgehogLe = "\x01\xFF\xFE\x01\x04\x36\x04"s;
+    const std::string hedgehogBe = "\x02\x04\x01\x04\x36"s;
+    const std::string clef = "\x01\xFE\xFF\xD8\x34\xDD\x1E\x00\x00"s;
+    struct Case {
+        std::string tag, artist, title;
+    } cases[] = {
+        {Tag(4, Frame(4, "TPE1", "\x03Группа"s) + Frame(4, "TIT2", "\x03Песня"s)), "Группа", "Песня"},
+        {Tag(3, Frame(3, "TIT2", hedgehogLe) + Frame(3, "TPE1", "\x00" "Caf\xE9"s)), "Café", "Ёж"},
+        {Tag(4, Frame(4, "TIT2", hedgehogBe)), "", "Ёж"},
+        {Tag(3, Frame(3, "TIT2", clef)), "", "\xF0\x9D\x84\x9E"},
+        {Tag(2, Frame(2, "TT2", "\x00Old"s) + Frame(2, "TP1", "\x00" "Band"s)), "Band", "Old"},
+        // A frame of 200 bytes: 2.4 counts its size in seven-bit bytes.
+        {Tag(4, Frame(4, "TXXX", std::string(200, 'x')) + Frame(4, "TIT2", "\x03Long"s)), "", "Long"},
+        // The first of several values; other frames passed over.
+        {Tag(4, Frame(4, "PRIV", "com.apple.streaming.transportStreamTimestamp\0\0\0\0\0\0\0\0\0"s) +
+                    Frame(4, "TIT2", "\x03One\0Two"s)),
+         "", "One"},
+    };
+    for (const Case& c : cases) {
+        const Id3Song song = ReadId3(c.tag + "audio after the tag");
+        EXPECT_EQ(song.size, c.tag.size());
+        EXPECT_EQ(song.artist, c.artist);
+        EXPECT_EQ(song.title, c.title);
+    }
+    EXPECT_EQ(SongMetadata("Группа", "Песня"), "StreamTitle='Группа - Песня';");
+    EXPECT_EQ(SongMetadata("", "Песня"), "StreamTitle='Песня';");
+    EXPECT_EQ(SongMetadata("Группа", ""), "StreamTitle='Группа';");
+    EXPECT_EQ(SongMetadata("", ""), "");
+}
+
+TEST(Id3, UndoesUnsynchronisationAndPassesOverExtendedHeadersAndFooters)
+{
+    using namespace std::string_literals;
+    // 2.3 unsynchronises the whole tag: a zero after every 0xFF.
+    const std::string frames = Frame(3, "TIT2", "\x00\xFF\xFE"s);
+    std::string stuffed;
+    for (const char c : frames) {
+        stuffed += c;
+        if (c == '\xFF') stuffed += '\0';
+    }
+    EXPECT_EQ(ReadId3(Tag(3, stuffed, 0x80)).title, "\xC3\xBF\xC3\xBE");
+    // 2.4 per frame, after a data length indicator.
+    const std::string perFrame = Frame(4, "TIT2", "\0\0\0\x03\x00\xFF\x00\xFE"s, 0x03);
+    EXPECT_EQ(ReadId3(Tag(4, perFrame)).title, "\xC3\xBF\xC3\xBE");
+    // An extended header: 2.3 leaves its own size field out, 2.4 does not.
+    const std::string extended3 = "\0\0\0\x06"s + std::string(6, '\0');
+    EXPECT_EQ(ReadId3(Tag(3, extended3 + Frame(3, "TIT2", "\x00X"s), 0x40)).title, "X");
+    const std::string extended4 = "\0\0\0\x06\x01\0"s;
+    EXPECT_EQ(ReadId3(Tag(4, extended4 + Frame(4, "TIT2", "\x00Y"s), 0x40)).title, "Y");
+    // A footer is part of the tag.
+    const std::string footed = Tag(4, Frame(4, "TIT2", "\x00Z"s), 0x10) + "3DI" + std::string(7, '\0');
+    const Id3Song song = ReadId3(footed + "audio");
+    EXPECT_EQ(song.size, footed.size());
+    EXPECT_EQ(song.title, "Z");
+}
+
+TEST(Id3, DamagedOrUnfinishedTagsAreReadSafelyAsFarAsTheyGo)
+{
+    using namespace std::string_literals;
+    const std::string whole = Tag(4, Frame(4, "TIT2", "\x03Song"s));
+    // Cut anywhere, a tag is no tag: the rest of it has not come.
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) EXPECT_EQ(ReadId3(whole.substr(0, cut)).size, 0u);
+    // Not a tag: other data, a size byte with its top bit, an unknown version.
+    EXPECT_EQ(ReadId3("\xFF\xFB\x90\x64" + std::string(20, '\0')).size, 0u);
+    std::string badSize = whole;
+    badSize[7] = '\x80';
+    EXPECT_EQ(ReadId3(badSize).size, 0u);
+    std::string version5 = whole;
+    version5[3] = 5;
+    EXPECT_EQ(ReadId3(version5).size, 0u);
+    // A frame that claims more than the tag holds ends the reading; what
+    // came before it counts.
+    const std::string overrun = Frame(4, "TPE1", "\x03" "Band"s) + "TIT2\x00\x00\x7F\x7F\0\0\x03Song"s;
+    const Id3Song partial = ReadId3(Tag(4, overrun));
+    EXPECT_GT(partial.size, 0u);
+    EXPECT_EQ(partial.artist, "Band");
+    EXPECT_EQ(partial.title, "");
+    // Compressed or encrypted frames, an unknown encoding, an empty frame,
+    // an odd UTF-16 byte and a lone surrogate.
+    const Id3Song odd = ReadId3(Tag(4, Frame(4, "TPE1", "\x03Hidden"s, 0x08) + Frame(4, "TIT2", "\x07?"s)));
+    EXPECT_EQ(odd.artist, "");
+    EXPECT_EQ(odd.title, "");
+    EXPECT_EQ(ReadId3(Tag(4, Frame(4, "TIT2", ""))).title, "");
+    EXPECT_EQ(ReadId3(Tag(4, Frame(4, "TIT2", "\x02\x00\x41\x00"s))).title, "A");
+    EXPECT_EQ(ReadId3(Tag(4, Frame(4, "TIT2", "\x02\xD8\x00\x00\x41"s))).title, "\xEF\xBF\xBD" "A");
+    // Random bytes after a valid header never read outside the input.
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::string noise(static_cast<std::size_t>(random() % 300), '\0');
+        for (char& c : noise) c = static_cast<char>(random() % 256);
+        const std::string tag = Tag(2 + round % 3, noise, static_cast<int>(random() % 256), 0);
+        EXPECT_LE(ReadId3(tag).size, tag.size());
+    }
 }
 
 TEST(ByteRing, WrapsResizesAndEndsReadsCleanly)

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -20,6 +21,11 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 extern char** environ;
 
@@ -348,6 +354,184 @@ std::map<std::string, std::string> EncodeHls(const std::string& codec, double se
             name.ends_with(".m3u8"))
             files[name] = ReadFile(entry.path());
     }
+    return files;
+}
+
+namespace {
+
+// ffmpeg's options naming a song "ARTIST - TITLE" (or "TITLE").
+std::vector<std::string> SongOptions(const std::string& song)
+{
+    const std::size_t dash = song.find(" - ");
+    if (dash == std::string::npos) return {"-metadata", "title=" + song};
+    return {"-metadata", "artist=" + song.substr(0, dash), "-metadata", "title=" + song.substr(dash + 3)};
+}
+
+// The ID3v2.4 tag ffmpeg's MP3 writer puts before a file naming the song.
+std::string Id3Tag(const std::string& song)
+{
+    std::vector<std::string> options = SongOptions(song);
+    options.insert(options.end(), {"-id3v2_version", "4"});
+    const std::string file = Encode("mp3", ToneSource(500, 44100, 2, 0.1), 2, 128, options);
+    if (file.size() < 10 || file.compare(0, 3, "ID3") != 0)
+        throw std::runtime_error("ffmpeg wrote no ID3 tag for " + song);
+    std::size_t size = 0;
+    for (int i = 6; i < 10; ++i) size = size << 7 | (static_cast<unsigned char>(file[i]) & 0x7F);
+    return file.substr(0, 10 + size);
+}
+
+// An MPEG-TS file as it was, with a timed ID3 stream added whose one packet,
+// the tag, has the time stamp of the file's first sound: libavformat's own
+// demuxer and muxer, time stamps kept.
+std::string WithTimedId3(const std::string& ts, const std::string& tag)
+{
+    struct Reader {
+        const std::string* bytes;
+        std::size_t at = 0;
+    } reader{&ts};
+    const auto read = [](void* opaque, std::uint8_t* buffer, int size) -> int {
+        auto* source = static_cast<Reader*>(opaque);
+        const std::size_t count =
+            std::min(source->bytes->size() - source->at, static_cast<std::size_t>(size));
+        if (count == 0) return AVERROR_EOF;
+        std::memcpy(buffer, source->bytes->data() + source->at, count);
+        source->at += count;
+        return static_cast<int>(count);
+    };
+    constexpr int kBlock = 4096;
+    AVIOContext* input = avio_alloc_context(static_cast<unsigned char*>(av_malloc(kBlock)), kBlock, 0,
+                                            &reader, read, nullptr, nullptr);
+    AVFormatContext* in = avformat_alloc_context();
+    in->pb = input;
+    AVFormatContext* out = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    std::string result, failure;
+    const auto cleanUp = [&] {
+        av_packet_free(&packet);
+        if (out != nullptr) {
+            if (out->pb != nullptr) {
+                std::uint8_t* bytes = nullptr;
+                const int size = avio_close_dyn_buf(out->pb, &bytes);
+                if (failure.empty()) result.assign(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(size));
+                av_free(bytes);
+            }
+            avformat_free_context(out);
+        }
+        avformat_close_input(&in);
+        av_freep(&input->buffer);
+        avio_context_free(&input);
+    };
+    if (avformat_open_input(&in, nullptr, av_find_input_format("mpegts"), nullptr) < 0 ||
+        avformat_find_stream_info(in, nullptr) < 0) {
+        failure = "libavformat could not read an ffmpeg segment";
+    } else if (avformat_alloc_output_context2(&out, nullptr, "mpegts", nullptr) < 0 ||
+               avio_open_dyn_buf(&out->pb) < 0) {
+        failure = "no MPEG-TS muxer";
+    }
+    std::vector<int> streams(in != nullptr ? in->nb_streams : 0, -1);
+    int id3Stream = -1;
+    if (failure.empty()) {
+        for (unsigned i = 0; i < in->nb_streams; ++i) {
+            if (in->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+            AVStream* stream = avformat_new_stream(out, nullptr);
+            avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar);
+            stream->codecpar->codec_tag = 0;
+            stream->time_base = in->streams[i]->time_base;
+            streams[i] = stream->index;
+        }
+        AVStream* id3 = avformat_new_stream(out, nullptr);
+        id3->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+        id3->codecpar->codec_id = AV_CODEC_ID_TIMED_ID3;
+        id3->time_base = {1, 90000};
+        id3Stream = id3->index;
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "mpegts_copyts", "1", 0);
+        if (avformat_write_header(out, &options) < 0) failure = "the MPEG-TS muxer refused a timed ID3 stream";
+        av_dict_free(&options);
+    }
+    bool tagWritten = false;
+    while (failure.empty() && av_read_frame(in, packet) >= 0) {
+        const int to = streams[static_cast<std::size_t>(packet->stream_index)];
+        if (to < 0) {
+            av_packet_unref(packet);
+            continue;
+        }
+        const AVRational from = in->streams[packet->stream_index]->time_base;
+        if (!tagWritten) {
+            AVPacket* tagPacket = av_packet_alloc();
+            av_new_packet(tagPacket, static_cast<int>(tag.size()));
+            std::memcpy(tagPacket->data, tag.data(), tag.size());
+            tagPacket->stream_index = id3Stream;
+            tagPacket->pts = tagPacket->dts =
+                av_rescale_q(packet->pts, from, out->streams[id3Stream]->time_base);
+            if (av_interleaved_write_frame(out, tagPacket) < 0) failure = "the timed ID3 packet was refused";
+            av_packet_free(&tagPacket);
+            tagWritten = true;
+        }
+        av_packet_rescale_ts(packet, from, out->streams[to]->time_base);
+        packet->stream_index = to;
+        packet->pos = -1;
+        if (av_interleaved_write_frame(out, packet) < 0) failure = "a sound packet was refused";
+    }
+    if (failure.empty() && av_write_trailer(out) < 0) failure = "the MPEG-TS muxer could not finish";
+    cleanUp();
+    if (!failure.empty()) throw std::runtime_error(failure);
+    return result;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> EncodeHlsSongs(const std::string& codec,
+                                                  const std::vector<std::string>& songs,
+                                                  int segmentSeconds, bool packed)
+{
+    if (codec != "aac" && !(codec == "mp3" && packed))
+        throw std::invalid_argument("HLS songs are AAC, or packed MP3, not " + codec);
+    std::map<std::string, std::string> files;
+    std::string list = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(segmentSeconds) +
+                       "\n#EXT-X-MEDIA-SEQUENCE:0\n";
+    if (packed) {
+        for (std::size_t i = 0; i < songs.size(); ++i) {
+            std::vector<std::string> options = SongOptions(songs[i]);
+            if (codec == "aac")
+                options.insert(options.end(), {"-write_id3v2", "1"});
+            else
+                options.insert(options.end(), {"-id3v2_version", "3"});
+            const std::string name = "seg" + std::to_string(i) + "." + codec;
+            files[name] = Encode(codec, ToneSource(500 * static_cast<int>(i + 1), 44100, 2, segmentSeconds),
+                                 2, 128, options);
+            list += "#EXTINF:" + std::to_string(segmentSeconds) + ".0,\n" + name + "\n";
+        }
+        files["list.m3u8"] = list + "#EXT-X-ENDLIST\n";
+        return files;
+    }
+    // One encode for the whole station, the tone rising a step at every
+    // segment's start, so that the segments join as they would live.
+    const std::string wave = "sin(2*PI*500*(1+floor(t/" + std::to_string(segmentSeconds) + "))*t)";
+    const std::string source = "aevalsrc=" + wave + "|" + wave + ":s=44100:c=stereo:d=" +
+                               std::to_string(segmentSeconds * static_cast<int>(songs.size()));
+    TempFolder folder;
+    std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
+                                     "-f", "lavfi", "-i", source, "-ac", "2", "-c:a", "aac", "-b:a", "128k",
+                                     "-f", "hls", "-hls_time", std::to_string(segmentSeconds),
+                                     "-hls_list_size", "0", "-hls_segment_filename",
+                                     (folder.Path() / "seg%d.ts").string(),
+                                     (folder.Path() / "list.m3u8").string()};
+    if (RunFfmpeg(args, folder.Path() / "ffmpeg.log") != 0)
+        throw std::runtime_error("`" + Quoted(args) + "` failed: " + ReadFile(folder.Path() / "ffmpeg.log"));
+    for (std::size_t i = 0; i < songs.size(); ++i) {
+        const std::string name = "seg" + std::to_string(i) + ".ts";
+        const std::string segment = ReadFile(folder.Path() / name);
+        if (segment.empty()) throw std::runtime_error("ffmpeg made no " + name);
+        files[name] = WithTimedId3(segment, Id3Tag(songs[i]));
+    }
+    // A last scrap of a segment, if ffmpeg cut one, goes as it is.
+    for (std::size_t i = songs.size();; ++i) {
+        const std::string name = "seg" + std::to_string(i) + ".ts";
+        if (!fs::exists(folder.Path() / name)) break;
+        files[name] = ReadFile(folder.Path() / name);
+    }
+    files["list.m3u8"] = ReadFile(folder.Path() / "list.m3u8");
     return files;
 }
 

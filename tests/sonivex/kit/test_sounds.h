@@ -1,4 +1,5 @@
-// Test sounds, made by the `ffmpeg` command from full-scale tones. Results are
+// Test sounds, made by the `ffmpeg` command from full-scale tones (and, for
+// one remux the command cannot do, by libavformat). Results are
 // cached by their parameters for the life of the process, so asking twice
 // costs one encode. Every function may be called from any thread; failures
 // throw std::runtime_error naming the ffmpeg command and its message.
@@ -54,6 +55,18 @@ std::string ChainOgg(std::vector<std::string> oggFiles);
 std::map<std::string, std::string> EncodeHls(const std::string& codec, double seconds, int frequency,
                                              int segmentSeconds, bool encrypt = false,
                                              bool fmp4 = false);
+
+// An HLS station whose segments name their songs in ID3, as a finished
+// list.m3u8 without titles of its own: segment i is segmentSeconds of a
+// tone of 500 * (i + 1) Hz, named by songs[i] ("ARTIST - TITLE" or
+// "TITLE"). Packed: ADTS ("aac") or MP3 ("mp3") segments seg0.aac or
+// seg0.mp3 ..., each encoded on its own with ffmpeg's ID3 tag in front
+// (version 2.4 for ADTS, 2.3 for MP3). Otherwise ffmpeg's MPEG-TS segments
+// seg0.ts ... with AAC inside, to which the song is added as a timed ID3
+// stream whose one packet has the time stamp of the segment's first sound.
+std::map<std::string, std::string> EncodeHlsSongs(const std::string& codec,
+                                                  const std::vector<std::string>& songs,
+                                                  int segmentSeconds, bool packed);
 
 // Decodes a file, or bytes captured from a stream, with ffmpeg to interleaved
 // 16-bit samples at the given rate and channel count: a reference to hold
