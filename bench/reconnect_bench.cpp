@@ -4,13 +4,12 @@
 //   reconnect_bench [--mpv PATH] [--rounds N]
 //
 // Gap: a local live stream, sent at its own pace, is closed by its server
-// mid-stream and served again at once. For libsonivex (in this process, on
-// the clock-paced null output) and for mpv (with its reconnect options at
-// their quickest) the server's side gives the time from its close to the
-// player's new request, and the time until the player plays the new
-// connection's sound: for libsonivex its BASS_SYNC_RECONNECT 0, for mpv the
-// new tone at the end of the WAV file its pcm output writes as the stream
-// comes in.
+// mid-stream and served again at once with another tone. libsonivex (in
+// this process) and mpv (with its reconnect options at their quickest) both
+// play through SDL's disk driver, which writes its file at the pace of a
+// sound card. The server's side gives the time from its close to the
+// player's new request; the file, when the new connection's tone is played
+// and how long the silence before it was.
 // Title lag: a stream whose title changes where its tone does, with a 10 s
 // playback buffer filled ahead, played into SDL's disk driver: how long
 // after the tone change reached the output the META sync came.
@@ -24,8 +23,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,23 +69,15 @@ void RouteDroppingStream(kit::FakeServer& server, const std::string& before, con
                                    Script().Send(head).SendSlowly(after, 4000, 250).Hang()});
 }
 
-// Zero crossings of the first channel in the last 10 ms of a growing WAV
-// file of 16-bit stereo: about 20 for 1000 Hz, 14 for 700 Hz.
-int LatestCrossings(const std::string& path)
+// Zero crossings of the first channel in 16-bit stereo frames: about 20
+// per 10 ms for 1000 Hz, 14 for 700 Hz; 0 for quiet sound.
+int Crossings(const char* bytes, std::size_t frames)
 {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return -1;
-    const std::streamoff size = file.tellg();
-    constexpr std::streamoff kBytes = 441 * 4;
-    if (size < 44 + kBytes) return -1;
-    file.seekg((size - kBytes) / 4 * 4);
-    std::vector<char> bytes(kBytes);
-    file.read(bytes.data(), kBytes);
     int crossings = 0, loudest = 0;
     std::int16_t previous = 0;
-    for (std::streamoff i = 0; i + 1 < kBytes; i += 4) {
-        const auto sample = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto sample = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[4 * i]) |
+                                                      (static_cast<unsigned char>(bytes[4 * i + 1]) << 8));
         if (i > 0 && (previous < 0) != (sample < 0)) ++crossings;
         loudest = std::max(loudest, std::abs(int{sample}));
         previous = sample;
@@ -92,65 +85,150 @@ int LatestCrossings(const std::string& path)
     return loudest > 10000 ? crossings : 0;
 }
 
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
 struct Gap {
     double toRequest = -1;  // close to the new request
-    double toSound = -2;    // close to the new connection's sound at the output
+    double toSound = -1;    // close to the new connection's sound at the output
+    double silence = -1;    // between the old connection's sound and the new
 };
 
-// Waits for the server's close of the first connection, then for the
-// second request.
-Gap WatchServer(const kit::FakeServer& server, std::atomic<double>* soundBack, Clock::time_point start)
+// Where in a clock-paced output's file of 16-bit stereo the 700 Hz tone
+// begins after the 1000 Hz one, in 10 ms windows: the first of 10 windows
+// on end of it (the edges of a gap in the old tone can look like it for a
+// window or two), and the last window of the old tone before it.
+struct ToneChange {
+    std::size_t oldLast = 0, newFirst = 0;
+    bool found = false;
+};
+
+ToneChange FindToneChange(const std::string& bytes)
 {
-    Gap gap;
-    if (!WaitFor([&] { return server.ConnectionCount() >= 1; }, 20)) return gap;
-    if (!WaitFor([&] { return server.OpenConnectionCount() == 0 || server.Requests().size() >= 2; }, 20))
+    constexpr std::size_t kWindow = 441 * 4;
+    ToneChange change;
+    bool oldSeen = false;
+    std::size_t run = 0;
+    for (std::size_t w = 0; (w + 1) * kWindow <= bytes.size(); ++w) {
+        const int crossings = Crossings(bytes.data() + w * kWindow, 441);
+        if (crossings >= 18 && crossings <= 22) {
+            oldSeen = true;
+            change.oldLast = w;
+            run = 0;
+        } else if (oldSeen && crossings >= 13 && crossings <= 15) {
+            if (++run == 10) {
+                change.newFirst = w - 9;
+                change.found = true;
+                return change;
+            }
+        } else {
+            run = 0;
+        }
+    }
+    return change;
+}
+
+// Notes how a clock-paced output's file grows, which tells when each of its
+// sounds was played, while the server's side is watched.
+class FileListener {
+public:
+    FileListener(std::string path, Clock::time_point start)
+        : path_(std::move(path)), start_(start), thread_([this] {
+              for (; watching_; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+                  std::error_code missing;
+                  const auto size = static_cast<std::size_t>(std::filesystem::file_size(path_, missing));
+                  if (missing) continue;
+                  {
+                      std::lock_guard guard(lock_);
+                      if (growth_.empty() || growth_.back().second != size)
+                          growth_.emplace_back(Since(start_), size);
+                  }
+              }
+          })
+    {
+    }
+    ~FileListener()
+    {
+        watching_ = false;
+        thread_.join();
+    }
+
+    // Waits for the close, the new request and the new tone in the file.
+    Gap Watch(const kit::FakeServer& server)
+    {
+        Gap gap;
+        if (!WaitFor([&] { return server.ConnectionCount() >= 1; }, 20)) return gap;
+        if (!WaitFor([&] { return server.OpenConnectionCount() == 0 || server.Requests().size() >= 2; }, 20))
+            return gap;
+        const double closed = Since(start_);
+        if (!WaitFor([&] { return server.Requests().size() >= 2; }, 40)) return gap;
+        gap.toRequest = Since(start_) - closed;
+        ToneChange change;
+        for (const auto until = Clock::now() + std::chrono::seconds(40); !change.found && Clock::now() < until;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            change = FindToneChange(ReadAll(path_));
+        }
+        if (!change.found) return gap;
+        gap.silence = static_cast<double>(change.newFirst - change.oldLast - 1) * 0.01;
+        // Played when the file grew past it.
+        const std::size_t end = (change.newFirst + 1) * 441 * 4;
+        std::lock_guard guard(lock_);
+        for (const auto& [at, size] : growth_)
+            if (size >= end) {
+                gap.toSound = at - closed;
+                break;
+            }
         return gap;
-    const double closed = Since(start);
-    if (!WaitFor([&] { return server.Requests().size() >= 2; }, 40)) return gap;
-    gap.toRequest = Since(start) - closed;
-    if (soundBack != nullptr && WaitFor([&] { return soundBack->load() > 0; }, 40))
-        gap.toSound = soundBack->load() - closed;
-    return gap;
-}
+    }
 
-std::atomic<double> g_soundBack{0};
-Clock::time_point g_start;
-
-void OnReconnect(HSYNC, DWORD, DWORD round, void*)
-{
-    if (round == 0 && g_soundBack.load() == 0) g_soundBack = Since(g_start);
-}
+private:
+    std::string path_;
+    Clock::time_point start_;
+    std::mutex lock_;
+    std::vector<std::pair<double, std::size_t>> growth_;  // seconds since start, bytes
+    std::atomic<bool> watching_{true};
+    std::thread thread_;
+};
 
 Gap SonivexGap(const std::string& before, const std::string& after)
 {
     kit::FakeServer server;
     RouteDroppingStream(server, before, after);
-    BASS_Init(0, 44100, 0, nullptr, nullptr);
+    const std::string disk = "/tmp/reconnect_bench_gap.raw";
+    std::remove(disk.c_str());
+    setenv("SDL_DISKAUDIOFILE", disk.c_str(), 1);
+    BASS_Init(-1, 44100, 0, nullptr, nullptr);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
-    g_soundBack = 0;
-    g_start = Clock::now();
+    const auto start = Clock::now();
     const HSTREAM stream = BASS_StreamCreateURL(server.Url("/live").c_str(), 0, 0, nullptr, nullptr);
     if (stream == 0) return {};
-    BASS_ChannelSetSync(stream, BASS_SYNC_RECONNECT, 0, &OnReconnect, nullptr);
     BASS_ChannelPlay(stream, 0);
-    const Gap gap = WatchServer(server, &g_soundBack, g_start);
+    Gap gap;
+    {
+        FileListener listener(disk, start);
+        gap = listener.Watch(server);
+    }
     BASS_StreamFree(stream);
     BASS_Free();
+    std::remove(disk.c_str());
     return gap;
 }
 
+// mpv plays through SDL's disk driver too, as this process does.
 Gap MpvGap(const std::string& mpv, const std::string& before, const std::string& after)
 {
     kit::FakeServer server;
     RouteDroppingStream(server, before, after);
     const std::string url = server.Url("/live");
-    // Its sound goes to a WAV file, which grows as the stream comes in:
-    // the new tone at its end is the new connection's sound.
-    const std::string wav = "/tmp/reconnect_bench_mpv.wav";
-    std::remove(wav.c_str());
+    const std::string disk = "/tmp/reconnect_bench_mpv.raw";
+    std::remove(disk.c_str());
+    setenv("SDL_DISKAUDIOFILE", disk.c_str(), 1);
     std::vector<std::string> args = {
-        mpv, "--no-config", "--no-video", "--ao=pcm", "--ao-pcm-file=" + wav, "--really-quiet",
-        "--audio-format=s16", "--audio-samplerate=44100", "--audio-channels=stereo",
+        mpv, "--no-config", "--no-video", "--ao=sdl", "--really-quiet", "--audio-format=s16",
+        "--audio-samplerate=44100", "--audio-channels=stereo",
         "--stream-lavf-o=reconnect=1,reconnect_streamed=1,reconnect_at_eof=1,"
         "reconnect_on_network_error=1,reconnect_delay_max=1",
         url};
@@ -160,23 +238,14 @@ Gap MpvGap(const std::string& mpv, const std::string& before, const std::string&
     pid_t pid = 0;
     const auto start = Clock::now();
     if (posix_spawn(&pid, mpv.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return {};
-    std::atomic<double> soundBack{0};
-    std::atomic<bool> watching{true};
-    std::thread listener([&] {
-        bool oldTone = false;
-        while (watching) {
-            const int crossings = LatestCrossings(wav);
-            if (crossings >= 18 && crossings <= 22) oldTone = true;
-            if (oldTone && crossings >= 12 && crossings <= 16 && soundBack == 0) soundBack = Since(start);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    const Gap gap = WatchServer(server, &soundBack, start);
-    watching = false;
-    listener.join();
+    Gap gap;
+    {
+        FileListener listener(disk, start);
+        gap = listener.Watch(server);
+    }
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    std::remove(wav.c_str());
+    std::remove(disk.c_str());
     return gap;
 }
 
@@ -231,7 +300,6 @@ double TitleLag()
                      .Hang());
     g_disk = "/tmp/reconnect_bench_disk.raw";
     std::remove(g_disk.c_str());
-    setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", g_disk.c_str(), 1);
     BASS_Init(-1, 44100, 0, nullptr, nullptr);
     BASS_SetConfig(BASS_CONFIG_BUFFER, 10000);
@@ -249,14 +317,8 @@ double TitleLag()
     const std::vector<std::int16_t> samples = Samples(g_disk);
     std::remove(g_disk.c_str());
     std::vector<int> windows;  // crossings per 10 ms of loud sound
-    for (std::size_t start = 0; start + 2 * 441 <= samples.size(); start += 2 * 441) {
-        int crossings = 0, loudest = 0;
-        for (std::size_t i = start + 2; i < start + 2 * 441; i += 2) {
-            if ((samples[i - 2] < 0) != (samples[i] < 0)) ++crossings;
-            loudest = std::max(loudest, std::abs(int{samples[i]}));
-        }
-        windows.push_back(loudest > 10000 ? crossings : 0);
-    }
+    for (std::size_t start = 0; start + 2 * 441 <= samples.size(); start += 2 * 441)
+        windows.push_back(Crossings(reinterpret_cast<const char*>(samples.data() + start), 441));
     for (std::size_t w = 0; w + 1 < windows.size(); ++w)
         if (windows[w] > 30 && windows[w + 1] > 30)
             return (static_cast<double>(syncFrame) - static_cast<double>(w * 441)) / 44100.0;
@@ -266,7 +328,8 @@ double TitleLag()
 void PrintGap(const char* player, const Gap& gap)
 {
     std::printf("%-14s close to new request %6.3f s", player, gap.toRequest);
-    if (gap.toSound > -1) std::printf(", to the new sound in its output %6.3f s", gap.toSound);
+    if (gap.toSound >= 0) std::printf(", to the new sound in its output %6.3f s", gap.toSound);
+    if (gap.silence >= 0) std::printf(", silence heard %6.3f s", gap.silence);
     std::printf("\n");
     std::fflush(stdout);
 }
@@ -282,13 +345,14 @@ int main(int argc, char** argv)
         if (option == "--mpv") mpv = argv[i + 1];
         if (option == "--rounds") rounds = std::atoi(argv[i + 1]);
     }
+    // Every sound of this program goes to SDL's disk driver, paced like a
+    // sound card.
+    setenv("SDL_AUDIODRIVER", "disk", 1);
     const std::string before = kit::EncodeTone("mp3", 10, 1000);
     const std::string after = kit::EncodeTone("mp3", 30, 700);
     for (int round = 0; round < rounds; ++round) {
         PrintGap("libsonivex", SonivexGap(before, after));
-        // mpv's pcm output is not paced by a clock: it writes as soon as it
-        // decodes, with nothing played ahead, unlike an output to a device.
-        if (access(mpv.c_str(), X_OK) == 0) PrintGap("mpv (pcm)", MpvGap(mpv, before, after));
+        if (access(mpv.c_str(), X_OK) == 0) PrintGap("mpv", MpvGap(mpv, before, after));
     }
     std::printf("title lag with a 10 s buffer: %.3f s\n", TitleLag());
     return 0;
