@@ -1,18 +1,20 @@
 // reconnect_bench: what a listener meets when a station's server drops the
 // connection, and how late a title changes, side by side with mpv.
 //
-//   reconnect_bench [--mpv PATH] [--rounds N]
+//   reconnect_bench [--mpv PATH] [--sonivex-play PATH] [--rounds N]
 //
 // Gap: a local live stream, sent at its own pace, is closed by its server
-// mid-stream and served again at once with another tone. libsonivex (in
-// this process) and mpv (with its reconnect options at their quickest) both
-// play through SDL's disk driver, which writes its file at the pace of a
-// sound card. The server's side gives the time from its close to the
-// player's new request; the file, when the new connection's tone is played
-// and how long the silence before it was.
+// mid-stream and served again at once with another tone. sonivex-play and
+// mpv (with its reconnect options at their quickest), each at its own
+// buffering, play 16-bit stereo at 44100 Hz through SDL's disk driver,
+// which writes its file at the pace of a sound card. The server's side
+// gives the time from its close to the player's new request; the file,
+// when the new connection's tone is played and how long the silence before
+// it was.
 // Title lag: a stream whose title changes where its tone does, with a 10 s
 // playback buffer filled ahead, played into SDL's disk driver: how long
 // after the tone change reached the output the META sync came.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -193,51 +195,28 @@ private:
     std::thread thread_;
 };
 
-Gap SonivexGap(const std::string& before, const std::string& after)
+// Plays the dropping stream with a player of its own process, through
+// SDL's disk driver, and watches the way back.
+Gap PlayerGap(std::vector<std::string> args, const std::string& before, const std::string& after)
 {
     kit::FakeServer server;
     RouteDroppingStream(server, before, after);
+    args.push_back(server.Url("/live"));
     const std::string disk = "/tmp/reconnect_bench_gap.raw";
     std::remove(disk.c_str());
     setenv("SDL_DISKAUDIOFILE", disk.c_str(), 1);
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
-    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
-    const auto start = Clock::now();
-    const HSTREAM stream = BASS_StreamCreateURL(server.Url("/live").c_str(), 0, 0, nullptr, nullptr);
-    if (stream == 0) return {};
-    BASS_ChannelPlay(stream, 0);
-    Gap gap;
-    {
-        FileListener listener(disk, start);
-        gap = listener.Watch(server);
-    }
-    BASS_StreamFree(stream);
-    BASS_Free();
-    std::remove(disk.c_str());
-    return gap;
-}
-
-// mpv plays through SDL's disk driver too, as this process does.
-Gap MpvGap(const std::string& mpv, const std::string& before, const std::string& after)
-{
-    kit::FakeServer server;
-    RouteDroppingStream(server, before, after);
-    const std::string url = server.Url("/live");
-    const std::string disk = "/tmp/reconnect_bench_mpv.raw";
-    std::remove(disk.c_str());
-    setenv("SDL_DISKAUDIOFILE", disk.c_str(), 1);
-    std::vector<std::string> args = {
-        mpv, "--no-config", "--no-video", "--ao=sdl", "--really-quiet", "--audio-format=s16",
-        "--audio-samplerate=44100", "--audio-channels=stereo",
-        "--stream-lavf-o=reconnect=1,reconnect_streamed=1,reconnect_at_eof=1,"
-        "reconnect_on_network_error=1,reconnect_delay_max=1",
-        url};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
     const auto start = Clock::now();
-    if (posix_spawn(&pid, mpv.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return {};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    const bool spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&quiet);
+    if (!spawned) return {};
     Gap gap;
     {
         FileListener listener(disk, start);
@@ -327,7 +306,7 @@ double TitleLag()
 
 void PrintGap(const char* player, const Gap& gap)
 {
-    std::printf("%-14s close to new request %6.3f s", player, gap.toRequest);
+    std::printf("%-13s close to new request %6.3f s", player, gap.toRequest);
     if (gap.toSound >= 0) std::printf(", to the new sound in its output %6.3f s", gap.toSound);
     if (gap.silence >= 0) std::printf(", silence heard %6.3f s", gap.silence);
     std::printf("\n");
@@ -339,20 +318,29 @@ void PrintGap(const char* player, const Gap& gap)
 int main(int argc, char** argv)
 {
     std::string mpv = "/usr/bin/mpv";
+    // Beside this program in the build: bench/ and tools/.
+    std::string player = (std::filesystem::path(argv[0]).parent_path() / "../tools/sonivex-play").string();
     int rounds = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--mpv") mpv = argv[i + 1];
+        if (option == "--sonivex-play") player = argv[i + 1];
         if (option == "--rounds") rounds = std::atoi(argv[i + 1]);
     }
-    // Every sound of this program goes to SDL's disk driver, paced like a
-    // sound card.
+    // Every player's sound goes to SDL's disk driver, paced like a sound
+    // card.
     setenv("SDL_AUDIODRIVER", "disk", 1);
     const std::string before = kit::EncodeTone("mp3", 10, 1000);
     const std::string after = kit::EncodeTone("mp3", 30, 700);
     for (int round = 0; round < rounds; ++round) {
-        PrintGap("libsonivex", SonivexGap(before, after));
-        if (access(mpv.c_str(), X_OK) == 0) PrintGap("mpv", MpvGap(mpv, before, after));
+        if (access(player.c_str(), X_OK) == 0) PrintGap("sonivex-play", PlayerGap({player}, before, after));
+        if (access(mpv.c_str(), X_OK) == 0)
+            PrintGap("mpv", PlayerGap({mpv, "--no-config", "--no-video", "--ao=sdl", "--really-quiet",
+                                       "--audio-format=s16", "--audio-samplerate=44100",
+                                       "--audio-channels=stereo",
+                                       "--stream-lavf-o=reconnect=1,reconnect_streamed=1,reconnect_at_eof=1,"
+                                       "reconnect_on_network_error=1,reconnect_delay_max=1"},
+                                      before, after));
     }
     std::printf("title lag with a 10 s buffer: %.3f s\n", TitleLag());
     return 0;
