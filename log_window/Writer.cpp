@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "Main.h"
+#include "folders.h"
 #include "main_rules.h"
 #include "program_font.h"
 #include "shell.h"
@@ -132,7 +133,7 @@ TFormWriter::TFormWriter(TFormMain* main) : main_(main)
     Memo->setUndoRedoEnabled(false);
     PlaceControls();
 
-    AutoLogFolder = ProgramFolder();
+    AutoLogFolder = Folders().autoLogFolder;
     lastSavePath_ = QString::fromUtf8("Прослушанные песни");
     ChooseSavePath = [this](const QString& proposed) { return RunSaveDialog(proposed); };
 
@@ -224,6 +225,8 @@ void TFormWriter::FormDestroy()
     AppendLine(SeparatorLine());
     AppendLine(SwitchedOffLine(now));
     AppendLine(SeparatorLine());
+    // An installed program's log folder is made when first needed.
+    MakeFolderOf(AutoLogFolder);
     WriteLogFile(FromBytes(AutoLogFolder + AutoLogFileName(now)));
 }
 

@@ -1,12 +1,12 @@
 // The settings file: two values in section "Ondalux" of ".\Ondalux.ini" in
-// the current folder, "LastStation" (the address box's text) and
+// the current folder (or the user's settings folder, for an installed
+// program: see folders.h), "LastStation" (the address box's text) and
 // "LastNamber" (the index of the last preset played).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-constexpr const char* kSettingsFile = ".\\Ondalux.ini";
 constexpr const char* kSettingsSection = "Ondalux";
 
 struct StoredSettings {
