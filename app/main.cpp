@@ -6,7 +6,9 @@
 #include <QSocketNotifier>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <thread>
@@ -16,6 +18,8 @@
 #include "Main.h"
 #include "Option.h"
 #include "Writer.h"
+#include "folders.h"
+#include "ondalux_version.h"
 #include "program_icon.h"
 #include "shell.h"
 #include "stream_worker.h"
@@ -53,12 +57,38 @@ QIcon ApplicationIcon()
     return ProgramIcon();
 }
 
+// --help and --version are answered without a window; every other option
+// is Qt's. Returns the exit status when one was answered, else -1.
+int AnswerCommandLine(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Ondalux %s\n", ONDALUX_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("usage: ondalux [Qt options]\n"
+                        "       ondalux --help | --version\n"
+                        "Ondalux plays internet radio stations; its window is in Russian.\n"
+                        "Settings: Ondalux.ini in the current folder, or for an installed program\n"
+                        "$XDG_CONFIG_HOME/ondalux/; listening logs beside the program, or in\n"
+                        "$XDG_STATE_HOME/ondalux/logs/. See ondalux(1).\n");
+            return 0;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (const int answered = AnswerCommandLine(argc, argv); answered >= 0) return answered;
     CatchEndSignals();
     QApplication application(argc, argv);
+    // Where the settings and logs go is settled before any window reads or
+    // writes them.
+    Folders();
     SetApplicationTitle(QString::fromUtf8("Нет Станции"));
 
     auto formMain = std::make_unique<TFormMain>();

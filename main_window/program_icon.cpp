@@ -32,6 +32,11 @@ QPixmap Draw(int size)
 
 }  // namespace
 
+QPixmap ProgramIcon(int size)
+{
+    return Draw(size);
+}
+
 QIcon ProgramIcon()
 {
     static const QIcon icon = [] {

@@ -3,5 +3,8 @@
 #pragma once
 
 #include <QIcon>
+#include <QPixmap>
 
 QIcon ProgramIcon();
+// The same drawing at any size (the icon files of an installed program).
+QPixmap ProgramIcon(int size);

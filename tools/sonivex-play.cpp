@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "ansi_text.h"
+#include "ondalux_version.h"
 #include "sonivex.h"
 
 namespace {
@@ -175,14 +176,17 @@ void WaitForBuffer(HSTREAM stream)
     }
 }
 
-int Usage()
+// The usage: asked for (--help) on standard output, else after a mistake
+// on standard error.
+int Usage(bool asked = false)
 {
-    std::fprintf(stderr,
+    std::fprintf(asked ? stdout : stderr,
                  "usage: sonivex-play [--seconds N] [--volume V] [--reconnect S] [--no-sound] "
                  "ADDRESS\n"
+                 "       sonivex-play --help | --version\n"
                  "  V from 0.0 to 1.0; without --seconds it plays until Ctrl-C\n"
                  "  S: how long a lost connection is tried again, in seconds (300; 0 never)\n");
-    return 2;
+    return asked ? 0 : 2;
 }
 
 }  // namespace
@@ -196,6 +200,11 @@ int main(int argc, char** argv)
     const char* address = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") return Usage(true);
+        if (argument == "--version") {
+            std::printf("sonivex-play %s\n", ONDALUX_VERSION);
+            return 0;
+        }
         if (argument == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (argument == "--volume" && i + 1 < argc) {
