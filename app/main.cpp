@@ -19,6 +19,7 @@
 #include "Option.h"
 #include "Writer.h"
 #include "folders.h"
+#include "mpris.h"
 #include "ondalux_version.h"
 #include "program_icon.h"
 #include "shell.h"
@@ -100,6 +101,10 @@ int main(int argc, char** argv)
     formMain->AboutForm = aboutForm.get();
     formMain->FormWriter = formWriter.get();
 
+    // The desktop's media controls, when there is a session bus.
+    auto mpris = std::make_unique<MprisService>(formMain.get());
+    mpris->Register(QDBusConnection::sessionBus());
+
     QSocketNotifier endSignals(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&endSignals, &QSocketNotifier::activated, [&] {
         char byte;
@@ -116,6 +121,7 @@ int main(int argc, char** argv)
 
     // The windows go in the reverse order of their making; the main window's
     // end frees the stream and the library and writes the settings.
+    mpris.reset();  // off the bus before the window it speaks for goes
     formMain->FormOption = formMain->AboutForm = formMain->FormWriter = nullptr;
     formWriter.reset();  // the log's footer and its file
     aboutForm.reset();

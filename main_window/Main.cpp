@@ -393,6 +393,23 @@ void TFormMain::ScrollBarVolumeChange()
     const int position = ScrollBarVolume->value();
     BASS_SetVolume(static_cast<float>(position / 100.0));
     GroupBoxVolume->setTitle(QString::fromUtf8("Громкость ") + QString::number(position) + "% ");
+    emit PlaybackChanged();
+}
+
+void TFormMain::StepStation(int delta)
+{
+    const int slot = ((StationIndex + delta) % 100 + 100) % 100;
+    StationButtons[static_cast<std::size_t>(slot)]->click();
+}
+
+void TFormMain::StopPlaying()
+{
+    if (StopStream()) emit PlaybackChanged();
+}
+
+void TFormMain::PlayAgain()
+{
+    StartStreamWorker(StartedAddress.empty() ? std::string(StationAddresses[StationIndex]) : StartedAddress);
 }
 
 namespace {
@@ -466,6 +483,7 @@ LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam
 {
     if (message == WM_STREAMRECONNECT) {
         HandleReconnect(wParam);
+        emit PlaybackChanged();
         return 0;
     }
     if (message == WM_STREAMFAILURE) {
@@ -478,11 +496,13 @@ LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam
         return 0;
     }
     if (message != WM_STREAMSTATUS) return 0;
+
     const auto text = [lParam] { return std::string(reinterpret_cast<const char*>(lParam)); };
     switch (wParam) {
     case stConnecting:
         StatusBar->SetText(0, Ansi("Cоединяемся..."));  // a Latin C, then Cyrillic
         CurrentTitle.clear();
+        stationName_.clear();
         SetCaption(CaptionPrefix, "");
         StatusBar->SetText(1, "");
         reconnecting_ = false;
@@ -497,6 +517,7 @@ LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam
         break;
     case stStationName:
         StatusBar->SetText(0, text());
+        stationName_ = text();
         NewStationFlag = 1;
         break;
     case stBitrate:
@@ -509,5 +530,7 @@ LRESULT TFormMain::HandleStreamStatus(UINT message, WPARAM wParam, LPARAM lParam
     default:
         break;
     }
+    // Whatever the status, the desktop hears of it once it is shown.
+    emit PlaybackChanged();
     return 0;
 }

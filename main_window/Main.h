@@ -111,11 +111,25 @@ public:
     // Panel 1 while the stream's connection is being tried again.
     void HandleReconnect(WPARAM round);
 
+    // What the desktop's media controls ask (and Alt+Left/Right): the
+    // preset delta slots on (wrapping 100 to 1), started as its button's
+    // click would; stopping the stream; the last station again.
+    void StepStation(int delta);
+    void StopPlaying();
+    void PlayAgain();
+    // The station's name as its server gave it (bytes), empty before it did.
+    const std::string& StationName() const { return stationName_; }
+
     // The caption: the prefix, then the title, each shown by the text rule.
     void SetCaption(const std::string& prefix, const std::string& title);
     // The address box's text as bytes, and setting it from bytes.
     std::string EditText() const;
     void SetEditText(const std::string& bytes);
+
+signals:
+    // Something the desktop shows of the playback changed: a status of the
+    // stream, its title or name, the volume, a stop.
+    void PlaybackChanged();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -137,4 +151,5 @@ private:
     // While a lost connection is tried again: what panel 1 showed before.
     bool reconnecting_ = false;
     std::string panelBeforeReconnect_;
+    std::string stationName_;
 };

@@ -8,6 +8,7 @@
 #include "window_messages.h"
 
 std::atomic<HSTREAM> CurrentStream{0};
+std::string StartedAddress;
 std::atomic<bool> WorkerBusy{false};
 std::atomic<HWND> MainWindowHandle{nullptr};
 
@@ -159,10 +160,22 @@ bool StartStreamWorker(const std::string& address)
         return false;
     }
     WorkerBusy = true;
+    StartedAddress = address;
     try {
         std::thread(&StreamOpenWorker, address).detach();
     } catch (const std::system_error&) {
         WorkerBusy = false;
     }
+    return true;
+}
+
+bool StopStream()
+{
+    if (WorkerBusy.load()) {
+        MessageBeep(0);
+        return false;
+    }
+    // No worker runs, so nobody else writes the handle now.
+    BASS_StreamFree(CurrentStream.exchange(0));
     return true;
 }

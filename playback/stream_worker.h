@@ -56,6 +56,15 @@ extern std::atomic<HWND> MainWindowHandle;
 // cleared again and nothing is reported).
 bool StartStreamWorker(const std::string& address);
 
+// The address the last worker was started with; empty before the first.
+// Main thread only.
+extern std::string StartedAddress;
+
+// Main thread only. While a worker runs: the default beep, nothing stopped,
+// false. Otherwise frees the current stream, if there is one (its sound
+// stops, the pictures go quiet), and answers true.
+bool StopStream();
+
 // The worker's thread routine: frees the current stream, opens the new one,
 // waits for its buffer, reports its name, bit rate and title, registers for
 // title changes and starts playback.
