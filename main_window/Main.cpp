@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 #include <QValidator>
@@ -184,6 +185,7 @@ void TFormMain::BuildToolBar()
         speedButton->setFocusPolicy(Qt::NoFocus);
         speedButton->setCursor(Qt::PointingHandCursor);
         speedButton->setToolTip(QString::fromUtf8(hint));
+        speedButton->setAccessibleName(QString::fromUtf8(hint).trimmed());
         return speedButton;
     };
     // A separator of 8, the three buttons, then separators of 25 and 26.
@@ -219,6 +221,14 @@ void TFormMain::BuildStationPanel()
     StationGroup->addButton(SpeedButton1, 1056);
     SpeedButton1->setChecked(true);
     connect(StationGroup, &QButtonGroup::buttonClicked, this, &TFormMain::Button1Click);
+    // The buttons stay out of the tab order; Alt+Left and Alt+Right step
+    // through the presets instead, each step a click.
+    const auto step = [this](Qt::Key key, int delta) {
+        connect(new QShortcut(QKeySequence(Qt::ALT | key), this), &QShortcut::activated, this,
+                [this, delta] { StepStation(delta); });
+    };
+    step(Qt::Key_Left, -1);
+    step(Qt::Key_Right, 1);
 
     GroupBoxAdr = new QGroupBox(QString::fromUtf8("Адрес радиостанции "), this);
     GroupBoxAdr->setGeometry(8, 372, 569, 45);
@@ -288,7 +298,12 @@ void TFormMain::FormCreate()
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, ProxyText);
 
-    for (int i = 0; i < 100; ++i) StationButtons[i]->setToolTip(PlainHint(Shown(StationAddresses[i])));
+    for (int i = 0; i < 100; ++i) {
+        StationButtons[i]->setToolTip(PlainHint(Shown(StationAddresses[i])));
+        // A screen reader names the slot and reads its address.
+        StationButtons[i]->setAccessibleName(QString::fromUtf8("Станция ") + QString::number(i + 1));
+        StationButtons[i]->setAccessibleDescription(Shown(StationAddresses[i]));
+    }
 
     CircleView = std::make_unique<TCircleScope>(201, 118);
     CircleView->TraceColor = 0xFFFFFF;

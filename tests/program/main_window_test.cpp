@@ -1,6 +1,7 @@
 // The program's main window on the offscreen platform: start-up and the
 // settings file, the station panel, the status display, the ticker, the
 // volume and the pictures, against stations served by a fake server.
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTextDocument>
+#include <QToolButton>
 #include <optional>
 #include <thread>
 
@@ -434,6 +436,59 @@ TEST_F(ProgramTest, TheVolumeBarsKeysGoTheWayTheyPoint)
         EXPECT_EQ(window->ScrollBarVolume->value(), press.position);
         EXPECT_FLOAT_EQ(BASS_GetVolume(), press.position / 100.0f);
     }
+}
+
+TEST_F(ProgramTest, AltArrowsStepThroughThePresetsAndScreenReadersNameTheButtons)
+{
+    for (const int slot : {0, 1, 99}) proxy.Route(StationAddresses[slot], Station("Slot"));
+    Start();
+    window->activateWindow();
+    ASSERT_TRUE(WorkerDone());
+    // From the address box, where the keyboard is.
+    window->EditInput->setFocus();
+    struct Step {
+        Qt::Key key;
+        int slot;
+    };
+    for (const Step step : {Step{Qt::Key_Left, 99}, Step{Qt::Key_Right, 0}, Step{Qt::Key_Right, 1}}) {
+        SCOPED_TRACE(step.slot);
+        QTest::keyClick(window->EditInput, step.key, Qt::AltModifier);
+        EXPECT_EQ(StationIndex, step.slot);
+        EXPECT_TRUE(window->StationButtons[step.slot]->isChecked());
+        EXPECT_EQ(window->EditText(), StationAddresses[step.slot]);
+        ASSERT_TRUE(WorkerDone());
+        EXPECT_NE(proxy.Requests().back().find(StationAddresses[step.slot]), std::string::npos);
+    }
+    // Plain arrows stay the address box's.
+    QTest::keyClick(window->EditInput, Qt::Key_Left);
+    EXPECT_EQ(StationIndex, 1);
+    // While a start is under way a step is refused, as a click is.
+    proxy.Route(StationAddresses[2],
+                kit::Script().Send(kit::Script::IcyHead({"content-type:audio/mpeg"}) + Tone().substr(0, 6000)).Hang());
+    QTest::keyClick(window->EditInput, Qt::Key_Right, Qt::AltModifier);
+    ASSERT_TRUE(Pump([&] { return Panel(0).rfind(Ansi("Заполняем буфер... "), 0) == 0; }, 5000));
+    QTest::keyClick(window->EditInput, Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(StationIndex, 2);
+    EXPECT_EQ(Messages(), "beep\n");
+
+    // Names and descriptions, as the accessibility interface gives them.
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(window->StationButtons[4]);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(QAccessible::Name), QString::fromUtf8("Станция 5"));
+    EXPECT_EQ(button->text(QAccessible::Description), QString::fromLatin1(StationAddresses[4]));
+    const struct {
+        QToolButton* button;
+        const char* name;
+    } tools[] = {{window->SpeedButtonMemoOn, "Прослушанные музыкальные композиции"},
+                 {window->SpeedButtonOption, "Опции программы"},
+                 {window->SpeedButtonAbout, "О программе"}};
+    for (const auto& tool : tools) {
+        QAccessibleInterface* interface = QAccessible::queryAccessibleInterface(tool.button);
+        ASSERT_NE(interface, nullptr);
+        EXPECT_EQ(interface->text(QAccessible::Name), QString::fromUtf8(tool.name));
+    }
+    // The station buttons stay out of the tab order.
+    for (StationButton* station : window->StationButtons) EXPECT_FALSE(station->focusPolicy() & Qt::TabFocus);
 }
 
 // What a label shows, as a picture: as it is, or read in the given format
