@@ -419,7 +419,12 @@ void TFormMain::StepStation(int delta)
 
 void TFormMain::StopPlaying()
 {
-    if (StopStream()) emit PlaybackChanged();
+    if (!StopStream()) return;
+    // Without a stream nothing refills the captures: the pictures show
+    // silence from the next tick on.
+    WaveCapture.fill(0);
+    SpectrumCapture.fill(0);
+    emit PlaybackChanged();
 }
 
 void TFormMain::PlayAgain()

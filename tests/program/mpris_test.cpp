@@ -9,6 +9,8 @@
 #include <QDBusVariant>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <signal.h>
 
@@ -182,8 +184,17 @@ TEST_F(Mpris, EachMethodSteersThePlayer)
     // Stop, Pause and PlayPause stop it; Play and PlayPause start the last
     // station again.
     const std::size_t requests = proxy.Requests().size();
+    ASSERT_TRUE(Pump([] { return std::any_of(WaveCapture.begin(), WaveCapture.end(), [](auto v) { return v != 0; }); },
+                     5000));
     Call(kPlayer, "Stop");
     EXPECT_EQ(CurrentStream.load(), 0u);
+    // The pictures go back to silence, and stay there.
+    int ticks = 0;
+    const auto counting = QObject::connect(window->TimerVisual, &QTimer::timeout, [&] { ++ticks; });
+    ASSERT_TRUE(Pump([&] { return ticks >= 3; }, 2000));
+    QObject::disconnect(counting);
+    EXPECT_TRUE(std::all_of(WaveCapture.begin(), WaveCapture.end(), [](auto v) { return v == 0; }));
+    EXPECT_TRUE(std::all_of(SpectrumCapture.begin(), SpectrumCapture.end(), [](auto v) { return v == 0; }));
     EXPECT_EQ(Property(kPlayer, "PlaybackStatus").toString(), "Stopped");
     EXPECT_TRUE(Changed("PlaybackStatus", [](const QVariant& v) { return v.toString() == "Stopped"; }));
     Call(kPlayer, "Play");
