@@ -5,16 +5,20 @@
   compare.py wait-listening PORT SECONDS PID...
   compare.py wait-mount URL SECONDS PID...
   compare.py server-latency URL COUNT
+  compare.py relay PORT URL
   compare.py run --name N --log FILE --result FILE --first-sound REGEX [...] -- COMMAND...
-  compare.py table RESULTS --baseline NAME
+  compare.py table RESULTS --baseline NAME [--xserver]
+  compare.py audacious-registry FILE --enable NAME.so,... --only TYPE,...
 
 `run` starts one player under /usr/bin/time, stamps every line it prints
 (stdout and stderr, lines ended by \\n or \\r) with the milliseconds since it
-was started, stops it, and appends one JSON line with its figures to the
-results file. `table` prints the comparison from those lines.
+was started, watches the Icecast mount's listeners while it plays, stops it,
+and appends one JSON line with its figures to the results file. `table`
+prints the comparison from those lines.
 """
 
 import argparse
+import base64
 import http.client
 import json
 import os
@@ -26,9 +30,97 @@ import sys
 import threading
 import time
 import urllib.parse
+import xml.etree.ElementTree
 
 TIME = "/usr/bin/time"
 MARK = "RUSAGE"
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    """User + system CPU seconds a running process has used so far, from
+    /proc/PID/stat (resolution one clock tick), or None."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICKS
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+class Listeners:
+    """Polls Icecast's list of a mount's listeners (/admin/listclients,
+    with the admin password from $ICECAST_ADMIN_PASSWORD) once a second
+    while a player runs. A listener counts when its ID was not on the list
+    before the player started, so a connection left over from an earlier
+    player is never taken for this one's."""
+
+    def __init__(self, url):
+        self.url = urllib.parse.urlsplit(url)
+        password = os.environ.get("ICECAST_ADMIN_PASSWORD", "")
+        self.auth = "Basic " + base64.b64encode(f"admin:{password}".encode()).decode()
+        self.before = None
+        self.first_ms = None
+        self.last_ms = None
+        self.agents = []
+        self.polls = 0
+        self.errors = 0
+        self.stopping = threading.Event()
+
+    def fetch(self):
+        """{listener ID: user agent} now on the mount, or None."""
+        try:
+            connection = http.client.HTTPConnection(self.url.hostname, self.url.port, timeout=2)
+            connection.request("GET", self.url.path + "?" + self.url.query,
+                               headers={"Authorization": self.auth})
+            response = connection.getresponse()
+            body = response.read()
+            connection.close()
+            if response.status != 200:
+                return None
+            root = xml.etree.ElementTree.fromstring(body)
+        except (OSError, http.client.HTTPException, xml.etree.ElementTree.ParseError):
+            return None
+        return {listener.findtext("ID"): listener.findtext("UserAgent") or "?"
+                for listener in root.iter("listener")}
+
+    def start(self, elapsed_ms):
+        self.before = self.fetch()
+        self.polls += 1
+        if self.before is None:
+            self.errors += 1
+            self.before = {}
+        self.elapsed_ms = elapsed_ms
+        self.thread = threading.Thread(target=self.watch, daemon=True)
+        self.thread.start()
+
+    def watch(self):
+        while True:
+            now = self.fetch()
+            stamp = self.elapsed_ms()
+            self.polls += 1
+            if now is None:
+                self.errors += 1
+            else:
+                new = {key: agent for key, agent in now.items() if key not in self.before}
+                if new:
+                    if self.first_ms is None:
+                        self.first_ms = stamp
+                    self.last_ms = stamp
+                    for agent in new.values():
+                        if agent not in self.agents:
+                            self.agents.append(agent)
+            if self.stopping.wait(1.0):
+                return
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(timeout=5)
+
+    def result(self):
+        return {"listener_checked": True, "listener_first_ms": self.first_ms,
+                "listener_last_ms": self.last_ms, "listener_agents": self.agents,
+                "listener_polls": self.polls, "listener_errors": self.errors}
 
 
 def alive(pid):
@@ -192,12 +284,19 @@ class Player:
         self.stop_reason = "ended by itself"
         self.lock = threading.Lock()
         self.timefile = args.log + ".time"
+        self.listeners = Listeners(args.listeners) if args.listeners else None
+        self.x_before = self.x_after = None
+        self.shot_taken = False
 
     def start(self):
         self.log = open(self.args.log, "w", encoding="utf-8", errors="replace")
         self.log.write("# " + " ".join(self.args.command) + "\n")
         self.log.write("# milliseconds since start | line\n")
+        if self.args.xserver_pid:
+            self.x_before = cpu_seconds(self.args.xserver_pid)
         self.t0 = time.monotonic()
+        if self.listeners:
+            self.listeners.start(self.elapsed_ms)
         # A session of its own: a Ctrl-C on the terminal reaches this helper
         # (or the script), never the player directly, so it is always stopped
         # the same way.
@@ -293,6 +392,23 @@ class Player:
         except (ProcessLookupError, PermissionError):
             pass
 
+    def shot_due(self, now, first):
+        """Half-way through the sound: after the first-sound line, or after
+        the start for a player stopped at a fixed time."""
+        if self.args.stop_after is not None:
+            return first is not None and now >= first + self.args.stop_after * 500
+        if self.args.stop_at is not None:
+            return now >= self.args.stop_at * 500 + 1500
+        return False
+
+    def take_shot(self):
+        """One picture of the X display (DISPLAY=args.shot_display) to
+        args.shot, with ffmpeg's x11grab."""
+        self.shot_taken = True
+        subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+                        "-f", "x11grab", "-i", self.args.shot_display, "-frames:v", "1",
+                        self.args.shot], stdin=subprocess.DEVNULL, check=False)
+
     def run(self):
         interrupted = []
 
@@ -317,11 +433,17 @@ class Player:
                     self.stop(f"SIGTERM {self.args.stop_at:g} s after its start")
                 elif now >= self.args.deadline * 1000:
                     self.stop(f"SIGTERM from the watchdog after {self.args.deadline:g} s")
+                if self.args.shot and not self.shot_taken and self.shot_due(now, first):
+                    self.take_shot()
                 time.sleep(0.02)
         finally:
             if self.proc.poll() is None:
                 self.kill_all()
                 self.proc.wait()
+            if self.listeners:
+                self.listeners.stop()
+            if self.args.xserver_pid:
+                self.x_after = cpu_seconds(self.args.xserver_pid)
         self.reader.join(timeout=5)
         self.log.close()
         if interrupted:
@@ -358,7 +480,12 @@ class Player:
             "self_first_sound_ms": self.self_ms,
             "unexpected": self.unexpected,
             "lines": self.lines,
+            "listener_checked": False,
         }
+        if self.listeners:
+            result.update(self.listeners.result())
+        if self.x_before is not None and self.x_after is not None:
+            result["x_cpu_s"] = self.x_after - self.x_before
         if figures:
             wall, user, system, rss = figures
             result.update(wall_s=float(wall), user_s=float(user), sys_s=float(system),
@@ -379,6 +506,10 @@ def cmd_run(args):
               f"{result.get('max_rss_kib', 0) / 1024:.1f} MiB peak RSS, first sound "
     summary += f"{result['first_sound_ms']:.0f} ms" if result["first_sound_ms"] is not None \
         else "never seen"
+    if "x_cpu_s" in result:
+        summary += f", X server +{result['x_cpu_s']:.2f} CPU s"
+    if result["listener_checked"]:
+        summary += ", " + listening(result)
     print(f"  {args.name}: {summary} ({result['stopped']}; {result['exit']})")
 
 
@@ -419,82 +550,152 @@ def median(values):
     return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
 
 
+def listening(run):
+    """What the mount's listener list showed during one run."""
+    if not run.get("listener_checked"):
+        return "listeners not checked"
+    if run.get("listener_first_ms") is None:
+        errors = run.get("listener_errors", 0)
+        return "NO LISTENER on the mount" + (f" ({errors} of {run.get('listener_polls', 0)} "
+                                               "polls failed)" if errors else "")
+    return (f"a listener on the mount from {run['listener_first_ms'] / 1000:.1f} s to "
+            f"{run['listener_last_ms'] / 1000:.1f} s after the start "
+            f"({', '.join(run['listener_agents'])})")
+
+
+def spread(values, fmt):
+    return ", ".join(fmt.format(value) for value in values)
+
+
+def print_table(table):
+    widths = [max(len(r[i]) for r in table) for i in range(len(table[0]))]
+    for number, r in enumerate(table):
+        cells = [r[0].ljust(widths[0])] + [c.rjust(w) for c, w in zip(r[1:], widths[1:])]
+        print("  ".join(cells).rstrip())
+        if number == 0:
+            print("  ".join("-" * w for w in widths))
+
+
+def ratio(value, base):
+    return f"{value / base:.2f}" if value is not None and base else "-"
+
+
+def number(value, fmt):
+    return fmt.format(value) if value is not None else "-"
+
+
 def cmd_table(args):
     runs = []
     with open(args.results) as results:
         for line in results:
             if line.strip():
                 runs.append(json.loads(line))
-    # One row per player: CPU and memory from its full run, first sound as
-    # the median over the full run and its short extra starts.
+    # One row per player: CPU and memory from its full runs (the median when
+    # it had several rounds), first sound as the median over the full runs
+    # and the short extra starts.
     rows, order = {}, []
     for run in runs:
         if run["name"] not in rows:
-            rows[run["name"]] = {"name": run["name"], "ours": run["ours"], "main": None,
+            rows[run["name"]] = {"name": run["name"], "ours": run["ours"], "mains": [],
                                  "goals": run.get("goals") or GOALS,
                                  "samples": [], "starts": 0}
             order.append(run["name"])
         row = rows[run["name"]]
         row["starts"] += 1
-        if not run.get("probe") and row["main"] is None:
-            row["main"] = run
+        if not run.get("probe"):
+            row["mains"].append(run)
         if run["first_sound_ms"] is not None:
             row["samples"].append(run["first_sound_ms"])
     if not rows:
         print("no results")
         return
     for row in rows.values():
-        main = row["main"] or {}
-        row["cpu_s"] = main.get("cpu_s")
-        row["rss_mib"] = main["max_rss_kib"] / 1024 if "max_rss_kib" in main else None
+        mains = row["mains"]
+        row["cpu_s"] = median([run["cpu_s"] for run in mains if "cpu_s" in run])
+        row["rss_mib"] = median([run["max_rss_kib"] / 1024 for run in mains
+                                 if "max_rss_kib" in run])
+        row["x_cpu_s"] = median([run["x_cpu_s"] for run in mains if "x_cpu_s" in run])
+        row["total_s"] = median([run["cpu_s"] + run["x_cpu_s"] for run in mains
+                                 if "cpu_s" in run and "x_cpu_s" in run])
         row["first_ms"] = median(row["samples"])
+        checked = [run for run in mains if run.get("listener_checked")]
+        if not checked:
+            row["mount"] = "-"
+        else:
+            missing = sum(1 for run in checked if run.get("listener_first_ms") is None)
+            row["mount"] = "yes" if not missing else \
+                ("FAILED" if missing == len(checked) else f"FAILED {missing} of {len(checked)}")
     base = rows.get(args.baseline, {})
+    if base.get("mount", "").startswith("FAILED"):
+        base = {}
     starts = max(row["starts"] for row in rows.values())
+    rounds = max(len(row["mains"]) for row in rows.values())
+    of_rounds = f" (median of {rounds})" if rounds > 1 else ""
+    first_head = "first sound ms" + (f" (median of {starts})" if starts > 1 else "")
+    x_base = "x " + args.baseline
 
-    header = ["player", "CPU s", "x " + args.baseline, "goal",
-              "peak RSS MiB", "x " + args.baseline, "goal",
-              "first sound ms" + (f" (median of {starts})" if starts > 1 else ""),
-              "x " + args.baseline, "goal"]
-    table = [header]
-    for name in order:
-        row = rows[name]
-        table.append([name]
-                     + cell(row["cpu_s"], base.get("cpu_s"), row["goals"]["cpu_s"], "{:.2f}",
-                            row["ours"])
-                     + cell(row["rss_mib"], base.get("rss_mib"), row["goals"]["max_rss_kib"],
-                            "{:.1f}", row["ours"])
-                     + cell(row["first_ms"], base.get("first_ms"),
-                            row["goals"]["first_sound_ms"], "{:.0f}", row["ours"]))
-    widths = [max(len(r[i]) for r in table) for i in range(len(header))]
-    for number, r in enumerate(table):
-        cells = [r[0].ljust(widths[0])] + [c.rjust(w) if i % 3 != 0 else c.ljust(w)
-                                           for i, (c, w) in enumerate(zip(r[1:], widths[1:]), 1)]
-        print("  ".join(cells).rstrip())
-        if number == 0:
-            print("  ".join("-" * w for w in widths))
+    if args.xserver:
+        table = [["player", "own CPU s" + of_rounds, x_base, "+ X server s", "= together s",
+                  "x " + args.together_baseline, "peak RSS MiB", x_base, first_head,
+                  "playing"]]
+        together = rows.get(args.together_baseline, {}).get("total_s")
+        for name in order:
+            row = rows[name]
+            table.append([name, number(row["cpu_s"], "{:.2f}"), ratio(row["cpu_s"], base.get("cpu_s")),
+                          number(row["x_cpu_s"], "{:.2f}"), number(row["total_s"], "{:.2f}"),
+                          ratio(row["total_s"], together),
+                          number(row["rss_mib"], "{:.1f}"), ratio(row["rss_mib"], base.get("rss_mib")),
+                          number(row["first_ms"], "{:.0f}"), row["mount"]])
+        print_table(table)
+    else:
+        table = [["player", "CPU s" + of_rounds, x_base, "goal", "peak RSS MiB", x_base, "goal",
+                  first_head, x_base, "goal", "playing"]]
+        for name in order:
+            row = rows[name]
+            table.append([name]
+                         + cell(row["cpu_s"], base.get("cpu_s"), row["goals"]["cpu_s"], "{:.2f}",
+                                row["ours"])
+                         + cell(row["rss_mib"], base.get("rss_mib"), row["goals"]["max_rss_kib"],
+                                "{:.1f}", row["ours"])
+                         + cell(row["first_ms"], base.get("first_ms"),
+                                row["goals"]["first_sound_ms"], "{:.0f}", row["ours"])
+                         + [row["mount"]])
+        print_table(table)
     if not base:
-        print(f"(no {args.baseline} row: ratios left out)")
+        print(f"(no {args.baseline} row that played: ratios left out)")
+    failed = [name for name in order if rows[name]["mount"].startswith("FAILED")]
+    if failed:
+        print("FAILED: no listener of theirs ever appeared on the mount, so these did not play: "
+              + ", ".join(failed))
     print()
     for name in order:
-        row, main = rows[name], rows[name]["main"]
+        row, mains = rows[name], rows[name]["mains"]
         print(f"{name}:")
-        if main is None:
+        if not mains:
             print("  no full run")
             continue
-        if "wall_s" in main:
-            print(f"  full run: {main['wall_s']:.1f} s wall, {main['user_s']:.2f} s user + "
-                  f"{main['sys_s']:.2f} s system = "
-                  f"{100 * main['cpu_s'] / main['wall_s']:.1f} % of one core")
-        else:
-            print("  full run: no figures from /usr/bin/time")
-        print(f"  stopped: {main['stopped']}; {main['exit']}")
+        for number_, main in enumerate(mains, 1):
+            label = f"full run {number_}" if len(mains) > 1 else "full run"
+            if "wall_s" in main:
+                text = (f"  {label}: {main['wall_s']:.1f} s wall, {main['user_s']:.2f} s user + "
+                        f"{main['sys_s']:.2f} s system = "
+                        f"{100 * main['cpu_s'] / main['wall_s']:.1f} % of one core, "
+                        f"{main['max_rss_kib'] / 1024:.1f} MiB")
+                if "x_cpu_s" in main:
+                    text += f"; X server {main['x_cpu_s']:.2f} s"
+                print(text)
+            else:
+                print(f"  {label}: no figures from /usr/bin/time")
+            print(f"    stopped: {main['stopped']}; {main['exit']}")
+            print(f"    {listening(main)}")
+        main = mains[0]
         print(f"  first sound: {main['first_sound_means']}")
         if main["first_sound_line"]:
             print(f"    line used: {main['first_sound_line'][:100]}")
         else:
-            print("    that line never appeared in the full run")
+            print("    that line never appeared in the first full run")
         samples = ", ".join(f"{value:.0f}" for value in row["samples"]) or "none"
-        print(f"    ms from its start, full run first, then the extra starts: {samples}")
+        print(f"    ms from its start, full runs first, then the extra starts: {samples}")
         missing = row["starts"] - len(row["samples"])
         if missing:
             print(f"    {missing} of {row['starts']} starts never showed that line")
@@ -505,14 +706,46 @@ def cmd_table(args):
                   + ", ".join(f"{value:.0f}" for value in own))
         odd = [(run.get("probe"), line) for run in runs if run["name"] == name
                for line in run["unexpected"]]
-        failed = [run for run in runs if run["name"] == name and run.get("probe")
-                  and run["exit"] != main["exit"]]
         if odd:
             print("  unexpected output:")
             for probe, line in odd[:20]:
                 print(f"    {'extra start' if probe else 'full run'}, {line}")
-        for run in failed:
-            print(f"  an extra start ended differently: {run['stopped']}; {run['exit']}")
+        for run in runs:
+            if run["name"] != name or not run.get("probe"):
+                continue
+            if run["exit"] != main["exit"]:
+                print(f"  an extra start ended differently: {run['stopped']}; {run['exit']}")
+            if run.get("listener_checked") and run.get("listener_first_ms") is None:
+                print("  an extra start never showed a listener on the mount")
+
+
+def cmd_audacious_registry(args):
+    """Audacious keeps which plugins are on in its plugin-registry file: one
+    block per plugin, opened by a line "TYPE PATH" and holding a line
+    "enabled 0|1". Turns on the plugins named (by file name) and, of the
+    types listed, turns every other one off (one output, one interface)."""
+    enable = set(filter(None, args.enable.split(",")))
+    only = set(filter(None, args.only.split(",")))
+    with open(args.file) as registry:
+        lines = registry.read().split("\n")
+    current, found = None, set()
+    for index, line in enumerate(lines):
+        kind, _, path = line.partition(" ")
+        if path.startswith("/") and not kind.isdigit():
+            current = (kind, os.path.basename(path))
+        elif line.startswith("enabled ") and current:
+            kind, name = current
+            if name in enable:
+                lines[index] = "enabled 1"
+                found.add(name)
+            elif kind in only:
+                lines[index] = "enabled 0"
+    with open(args.file, "w") as registry:
+        registry.write("\n".join(lines))
+    if enable - found:
+        print("compare: not in Audacious's plugin registry: " + ", ".join(sorted(enable - found)),
+              file=sys.stderr)
+        sys.exit(1)
 
 
 def main():
@@ -564,12 +797,28 @@ def main():
                           "(leave out when it stops by itself)")
     run.add_argument("--deadline", type=float, required=True,
                      help="seconds after which the player is stopped in any case")
+    run.add_argument("--listeners", help="Icecast's /admin/listclients URL of the mount, "
+                                         "watched while the player runs")
+    run.add_argument("--xserver-pid", type=int,
+                     help="the X server's process, whose CPU time during the run is taken")
+    run.add_argument("--shot", help="a PNG file for a picture of the X display half-way "
+                                    "through the sound")
+    run.add_argument("--shot-display", help="that X display, e.g. :1")
     run.add_argument("command", nargs=argparse.REMAINDER)
     run.set_defaults(func=cmd_run)
     table = commands.add_parser("table")
     table.add_argument("results")
     table.add_argument("--baseline", default="mpv")
+    table.add_argument("--xserver", action="store_true",
+                       help="the players ran under an X server: show its CPU time too")
+    table.add_argument("--together-baseline", default="ondalux",
+                       help="the row that own + X server CPU is compared with")
     table.set_defaults(func=cmd_table)
+    registry = commands.add_parser("audacious-registry")
+    registry.add_argument("file")
+    registry.add_argument("--enable", required=True)
+    registry.add_argument("--only", default="")
+    registry.set_defaults(func=cmd_audacious_registry)
     args = parser.parse_args()
     args.func(args)
 
