@@ -317,9 +317,6 @@ void TFormMain::FormCreate()
     SpectrumView->RenderMode = 1;
     SpectrumView->BarWidth = 2;
     SpectrumView->MaxBarHeight = 300;
-    PaintBoxCucleOsc->ShowPictureOf(&CircleView->BackBuffer);
-    PaintBoxOsc->ShowPictureOf(&OscView->BackBuffer);
-    PaintBoxSpectr->ShowPictureOf(&SpectrumView->BackBuffer);
 
     BASS_SetConfig(BASS_CONFIG_BUFFER, 10000);
 
@@ -451,7 +448,6 @@ void TFormMain::SpeedButtonAboutClick() { ShowWindow(AboutForm); }
 void TFormMain::TimerVisualTimer()
 {
     if (!OscView || !CircleView || !SpectrumView) return;
-    PaintBox::BeginTick({PaintBoxCucleOsc, PaintBoxOsc, PaintBoxSpectr});
     const HSTREAM stream = CurrentStream.load();
     BASS_ChannelGetData(stream, WaveCapture.data(), 2048);
     OscView->RenderFrame(PaintBoxOsc->Surface(), WaveCapture, 5, PaintBoxOsc->height() / 2);

@@ -3,68 +3,47 @@
 #include <QBackingStore>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QWindow>
+#include <cstring>
 
 PaintBox::PaintBox(int width, int height, QWidget* parent)
-    : QWidget(parent),
-      pixels_(width, height, 0xFF000000u),
-      image_(reinterpret_cast<uchar*>(pixels_.Bits()), width, height, pixels_.Stride() * 4,
-             QImage::Format_RGB32)
+    : QWidget(parent), image_(width, height, QImage::Format_RGB32)
 {
-    surface_.Bits = pixels_.Bits();
+    image_.fill(Qt::black);
+    surface_.Bits = reinterpret_cast<std::uint32_t*>(image_.bits());
     surface_.Width = width;
     surface_.Height = height;
-    surface_.Stride = pixels_.Stride();
-    surface_.ScreenOrder = true;
+    surface_.Stride = static_cast<int>(image_.bytesPerLine() / 4);
     surface_.Changed = [](void* self, int x, int y, int w, int h) {
-        static_cast<PaintBox*>(self)->changes_.emplace_back(x, y, w, h);
+        static_cast<PaintBox*>(self)->changed_ |= QRect(x, y, w, h);
     };
-    changes_.reserve(512);  // more than the pieces of a picture's worth of runs
     surface_.User = this;
+    // Every pixel of the box is the picture's: nothing under it to draw.
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(width, height);
 }
 
-void PaintBox::Aim(std::uint32_t* bits, int stride)
-{
-    if (surface_.Bits == bits && surface_.Stride == stride) return;
-    surface_.Bits = bits;
-    surface_.Stride = stride;
-    surface_.Stamp = 0;
-}
-
-void PaintBox::BeginTick(std::initializer_list<PaintBox*> boxes)
+void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
 {
     if (boxes.size() == 0) return;
-    PaintBox* const first = *boxes.begin();
-    if (first->store_ != nullptr) ShowChanges(boxes);  // a tick left open
-    QWidget* top = first->window();
+    QWidget* top = (*boxes.begin())->window();
+    QRegion region;
+    for (PaintBox* box : boxes)
+        if (!box->changed_.isEmpty()) region += box->changed_.translated(box->mapTo(top, QPoint()));
+    if (region.isEmpty()) return;
+
+    // The backing store is where the screen is drawn from; a box that shows
+    // unscaled on a shown window is copied there, row by row.
     QBackingStore* store = top->backingStore();
     QWindow* window = top->windowHandle();
-    bool direct = store != nullptr && window != nullptr && top->isVisible() &&
-                  window->isExposed() && store->size() == top->size();
-    bool moved = false;
-    for (PaintBox* box : boxes) {
-        direct = direct && box->isVisible() && box->window() == top;
-        const QRect placed(box->mapTo(top, QPoint()), box->size());
-        moved = moved || placed != box->placed_;
-        box->placed_ = placed;
-    }
     QImage* target = nullptr;
-    if (direct) {
-        // The boxes do not move: the region they cover is worked out once.
-        QRegion& region = first->area_;
-        if (moved || region.isEmpty()) {
-            region = QRegion();
-            for (PaintBox* box : boxes)
-                region += box->placed_;
-        }
+    if (store != nullptr && window != nullptr && top->isVisible() && window->isExposed() &&
+        store->size() == top->size()) {
         store->beginPaint(region);
         QPaintDevice* device = store->paintDevice();
         if (device != nullptr && device->devType() == QInternal::Image)
             target = static_cast<QImage*>(device);
-        // Opaque 0xFFRRGGBB pixels, one to a screen pixel: what the copies
-        // onto a screen-order surface write, valid in each of these formats.
         const bool plain = target != nullptr && target->devicePixelRatio() == 1 &&
                            (target->format() == QImage::Format_RGB32 ||
                             target->format() == QImage::Format_ARGB32 ||
@@ -76,69 +55,25 @@ void PaintBox::BeginTick(std::initializer_list<PaintBox*> boxes)
         }
     }
     for (PaintBox* box : boxes) {
-        if (target == nullptr) {
-            box->Aim(box->pixels_.Bits(), box->pixels_.Stride());
+        const QRect changed = box->changed_;
+        box->changed_ = QRect();
+        if (changed.isEmpty()) continue;
+        if (target == nullptr || !box->isVisible()) {
+            box->update(changed);
             continue;
         }
-        const QPoint at = box->placed_.topLeft();
-        auto* const bits = reinterpret_cast<std::uint32_t*>(target->scanLine(at.y())) + at.x();
-        box->Aim(bits, static_cast<int>(target->bytesPerLine() / 4));
-        box->store_ = store;
-        // A backing store with an alpha channel may clear what is to be
-        // painted (that of a translucent window does): then only a whole
-        // copy puts the picture back. The copies leave every pixel opaque,
-        // so a transparent corner tells.
-        if (target->hasAlphaChannel() && bits[0] >> 24 != 0xFF) box->surface_.Stamp = 0;
+        const QPoint at = box->mapTo(top, changed.topLeft());
+        for (int y = 0; y < changed.height(); ++y)
+            std::memcpy(target->scanLine(at.y() + y) + 4 * at.x(), box->image_.constScanLine(changed.y() + y) +
+                            4 * changed.x(), 4 * static_cast<std::size_t>(changed.width()));
     }
-}
-
-void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
-{
-    if (boxes.size() == 0) return;
-    QBackingStore* store = (*boxes.begin())->store_;
-    if (store == nullptr) {
-        for (PaintBox* box : boxes) {
-            if (!box->changes_.empty()) box->update(box->ChangedBounds());
-            box->changes_.clear();
-        }
-        return;
-    }
-    QWidget* top = (*boxes.begin())->window();
-    QRegion region;
-    for (PaintBox* box : boxes) {
-        region += box->ChangedBounds().translated(box->placed_.topLeft());
-        box->changes_.clear();
-        box->store_ = nullptr;
-    }
+    if (target == nullptr) return;
     store->endPaint();
-    if (!region.isEmpty()) store->flush(region, top->windowHandle(), QPoint());
-}
-
-QRect PaintBox::ChangedBounds() const
-{
-    QRect bounds;
-    for (const QRect& change : changes_)
-        bounds |= change;
-    return bounds;
+    store->flush(region, window, QPoint());
 }
 
 void PaintBox::paintEvent(QPaintEvent* event)
 {
-    // What the window system asks for (an exposed part, a first showing, a
-    // grab): the last picture, which the last copy put on the surface.
-    const QRect box = event->rect();
     QPainter painter(this);
-    if (picture_ != nullptr) {
-        // The bitmap's 0x00BBGGRR words are the bytes R, G, B, unused.
-        const QImage picture(reinterpret_cast<const uchar*>(picture_->Bits()), picture_->Width(),
-                             picture_->Height(), picture_->Stride() * 4, QImage::Format_RGBX8888);
-        const QRect part = box & picture.rect();
-        if (part != box) painter.fillRect(box, Qt::black);
-        painter.drawImage(part.topLeft(), picture, part);
-    } else {
-        painter.drawImage(box, image_, box);
-    }
-    // The pixels under the box are the toolkit's again: the next copy is a
-    // whole one.
-    surface_.Stamp = 0;
+    painter.drawImage(event->rect().topLeft(), image_, event->rect());
 }

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "scaling.h"
-#include "trace_points.h"
 
 std::unique_ptr<TCircleScope> CircleView;
 
@@ -53,18 +52,17 @@ void TCircleScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
                    SRCCOPY);
     }
 
-    // The points first, then the drawing: the arithmetic of one point need
-    // not wait for the drawing of the last, and several go at once.
     const AngleTable& angles = Angles();
-    std::array<std::int32_t, 255> deflections;
-    Deflections(data, Stride, Gain, 0, 255, deflections.data());
     std::array<int, 255> xs, ys;
-    Offsets(deflections.data() + 1, BaseRadius, angles.sine.data() + 1, X, 254, xs.data() + 1);
-    Offsets(deflections.data() + 1, BaseRadius, angles.cosine.data() + 1, Y, 254, ys.data() + 1);
+    for (std::size_t i = 1; i <= 254; ++i) {
+        const std::int32_t deflection = Deflection(data, static_cast<std::int64_t>(i) * Stride, Gain);
+        xs[i] = PointOffset(deflection, BaseRadius, angles.sine[i], X);
+        ys[i] = PointOffset(deflection, BaseRadius, angles.cosine[i], Y);
+    }
 
     BackBuffer.PenColor = TraceColor;
     const int firstX = X;
-    const int firstY = ClampToInt(std::int64_t{Y} + deflections[0] + BaseRadius);
+    const int firstY = ClampToInt(std::int64_t{Y} + Deflection(data, 0, Gain) + BaseRadius);
     BackBuffer.MoveTo(firstX, firstY);
     if (RenderMode == 0) {
         BackBuffer.PolylineTo(xs.data() + 1, ys.data() + 1, 254);

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "scaling.h"
-#include "trace_points.h"
 
 std::unique_ptr<TOcilloScope> OscView;
 
@@ -26,15 +25,10 @@ void TOcilloScope::RenderFrame(HDC surface, const TWaveBuffer& data, int X, int 
             BackBuffer.Rectangle(0, 0, width, height);
     }
 
-    // The points first, then the drawing: the divisions of one point need
-    // not wait for the drawing of the last, and several go at once.
-    std::array<std::int32_t, 257> deflections;
-    Deflections(data, Stride, Gain, 0, 257, deflections.data());
     std::array<int, 257> columns, rows;
     for (int i = 0; i <= 256; ++i) {
         columns[static_cast<std::size_t>(i)] = ClampToInt(std::int64_t{X} + i);
-        rows[static_cast<std::size_t>(i)] =
-            ClampToInt(std::int64_t{Y} + deflections[static_cast<std::size_t>(i)]);
+        rows[static_cast<std::size_t>(i)] = ClampToInt(std::int64_t{Y} + Deflection(data, std::int64_t{i} * Stride, Gain));
     }
 
     BackBuffer.PenColor = TraceColor;

@@ -32,3 +32,23 @@ inline std::int32_t ClampToInt(std::int64_t value)
     constexpr std::int64_t kHigh = std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(value < kLow ? kLow : value > kHigh ? kHigh : value);
 }
+
+// How far a scope's point is deflected by wave element k (an element
+// outside the buffer reads as silence): TruncToInt(ChannelSum / 131070 x gain).
+template <typename Wave>
+std::int32_t Deflection(const Wave& data, std::int64_t k, std::int32_t gain)
+{
+    const int sum = k >= 0 && k < static_cast<std::int64_t>(data.size())
+                        ? ChannelSum(data[static_cast<std::size_t>(k)])
+                        : 0;
+    return TruncToInt(sum / 131070.0 * gain);
+}
+
+// Where a point at base + deflection from the origin lands along one axis,
+// factor the sine or cosine of its angle.
+inline std::int32_t PointOffset(std::int32_t deflection, std::int32_t base, double factor,
+                                std::int64_t origin)
+{
+    const double radius = static_cast<double>(std::int64_t{deflection} + base);
+    return ClampToInt(origin + TruncToInt(radius * factor));
+}
