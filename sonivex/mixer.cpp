@@ -168,14 +168,14 @@ std::size_t Mixer::SmallestRing()
 
 void Mixer::NoteLook()
 {
-    lastLook_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
-                    std::memory_order_relaxed);
+    std::lock_guard guard(catchUpLock_);
+    if (catchUp_) catchUp_();
 }
 
-bool Mixer::LookedAtWithin(std::chrono::steady_clock::duration span) const
+void Mixer::SetCatchUp(std::function<void()> catchUp)
 {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    return now - lastLook_.load(std::memory_order_relaxed) <= span.count();
+    std::lock_guard guard(catchUpLock_);
+    catchUp_ = std::move(catchUp);
 }
 
 }  // namespace sonivex

@@ -75,11 +75,14 @@ public:
     bool SleepUntil(std::chrono::steady_clock::time_point deadline, std::uint64_t& seen);
     void Wake();
 
-    // Someone looked at the sound data of a stream (from any thread). An
-    // output that nobody hears may take frames in coarser steps while
-    // nobody looks either.
+    // Someone looks at the sound data of a stream (from any thread): an
+    // output that keeps its own time is first brought up to date, on the
+    // caller's thread, so that what they see is current however seldom the
+    // output wakes by itself.
     void NoteLook();
-    bool LookedAtWithin(std::chrono::steady_clock::duration span) const;
+    // Set by such an output (null to stop); returns once a catch-up under
+    // way has ended.
+    void SetCatchUp(std::function<void()> catchUp);
 
 private:
     // The next frames of one channel (silence for what it lacks), noted in
@@ -97,9 +100,8 @@ private:
     std::mutex sleepLock_;
     std::condition_variable sleeping_;
     std::uint64_t changes_ = 0;  // under sleepLock_
-    // steady_clock ticks of the last look; far in the past at first
-    std::atomic<std::chrono::steady_clock::rep> lastLook_{
-        std::numeric_limits<std::chrono::steady_clock::rep>::min() / 2};
+    std::mutex catchUpLock_;  // taken before lock_, never after it
+    std::function<void()> catchUp_;
 };
 
 }  // namespace sonivex

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,12 +14,12 @@ namespace {
 // Takes frames from the mixer at the pace of the clock and drops them, so
 // that streams play at their real pace on a machine without sound.
 //
-// It wakes every 20 ms while someone looks at the sound data (a program
-// drawing pictures of it sees it move as smoothly as from a device) and in
-// the first second of a stream that starts playing; otherwise every 250 ms
-// (at most half the smallest playback buffer): then the steps are not seen,
-// and the fewer wake-ups cost less (the decoders, woken as the output makes
-// room, follow suit). Nobody hears it, so when a stream that is still being
+// It wakes every 20 ms in the first second of a stream that starts playing,
+// otherwise every 250 ms (at most half the smallest playback buffer): the
+// fewer wake-ups cost less (the decoders, woken as the output makes room,
+// follow suit). Whoever looks at the sound data (a program drawing pictures
+// of it) first brings it up to date on their own thread, so the pictures
+// move as smoothly as from a device without the output waking for them. Nobody hears it, so when a stream that is still being
 // fed has fewer frames ready than the clock asks for (a stream at the live
 // edge of its station, whose data comes in bursts), it takes what is there
 // and owes the rest, instead of playing a gap of silence; only a stream that
@@ -29,9 +30,10 @@ public:
     NullOutput(int rate, Mixer& mixer)
         : mixer_(mixer),
           rate_(rate),
-          block_(static_cast<std::size_t>(rate) * kWatchedWakeMs / 1000),
+          block_(static_cast<std::size_t>(rate) * kFineWakeMs / 1000),
           maxLag_(static_cast<std::size_t>(rate) * kMaxLagMs / 1000)
     {
+        mixer_.SetCatchUp([this] { Step(Clock::now()); });
         thread_ = std::thread([this] { Run(); });
     }
     ~NullOutput() override { Close(); }
@@ -41,13 +43,14 @@ public:
     void Close() override
     {
         if (!thread_.joinable()) return;
+        mixer_.SetCatchUp(nullptr);
         running_ = false;
         mixer_.Wake();
         thread_.join();
     }
 
 private:
-    static constexpr int kWatchedWakeMs = 20;
+    static constexpr int kFineWakeMs = 20;
     static constexpr int kUnwatchedWakeMs = 250;
     static constexpr int kMaxLagMs = 500;
 
@@ -59,7 +62,7 @@ private:
         const std::size_t half = mixer_.SmallestRing() / 2;
         const std::size_t longest = static_cast<std::size_t>(rate_) * kUnwatchedWakeMs / 1000;
         if (half >= longest) return kUnwatchedWakeMs;
-        return std::max(kWatchedWakeMs,
+        return std::max(kFineWakeMs,
                         static_cast<int>(half * 1000 / static_cast<std::size_t>(rate_)));
     }
 
@@ -75,30 +78,34 @@ private:
                static_cast<std::uint64_t>(nanoseconds % 1'000'000'000) * rate / 1'000'000'000;
     }
 
+    // Takes what the clock asked for up to now. From the output's thread
+    // or a looker's, one at a time.
+    void Step(Clock::time_point now)
+    {
+        std::lock_guard guard(stepLock_);
+        const std::uint64_t due = FramesIn(now - start_);
+        if (due <= asked_) return;
+        owed_ += static_cast<std::size_t>(due - asked_);
+        asked_ = due;
+        std::size_t take = mixer_.Ready(owed_);
+        if (owed_ - take > maxLag_) take = owed_;
+        owed_ -= take;
+        while (take > 0) {
+            const std::size_t frames = std::min(take, block_);
+            mixer_.Render(buffer_.data(), frames);
+            take -= frames;
+        }
+    }
+
     void Run()
     {
-        std::vector<std::int16_t> buffer(2 * block_);
-        const auto start = Clock::now();
-        std::uint64_t asked = 0;  // frames the clock asked for since the start
-        std::size_t owed = 0;
         std::uint64_t changes = mixer_.Changes();
-        auto fineUntil = start + std::chrono::seconds(1);
+        auto fineUntil = start_ + std::chrono::seconds(1);
         while (running_) {
             const auto now = Clock::now();
-            const std::uint64_t due = FramesIn(now - start);
-            owed += static_cast<std::size_t>(due - asked);
-            asked = due;
-            std::size_t take = mixer_.Ready(owed);
-            if (owed - take > maxLag_) take = owed;
-            owed -= take;
-            while (take > 0) {
-                const std::size_t frames = std::min(take, block_);
-                mixer_.Render(buffer.data(), frames);
-                take -= frames;
-            }
-            const bool fine = now < fineUntil || mixer_.LookedAtWithin(std::chrono::seconds(1));
+            Step(now);
             const auto next =
-                now + std::chrono::milliseconds(fine ? kWatchedWakeMs : UnwatchedWakeMs());
+                now + std::chrono::milliseconds(now < fineUntil ? kFineWakeMs : UnwatchedWakeMs());
             // A stream that starts playing is taken up at once, in short
             // steps for its first second, so that its first sound comes
             // without waiting for a long step to end.
@@ -111,6 +118,11 @@ private:
     const int rate_;
     const std::size_t block_;
     const std::size_t maxLag_;
+    const Clock::time_point start_ = Clock::now();
+    std::mutex stepLock_;
+    std::uint64_t asked_ = 0;  // frames the clock asked for since the start
+    std::size_t owed_ = 0;
+    std::vector<std::int16_t> buffer_ = std::vector<std::int16_t>(2 * block_);
     std::atomic<bool> running_{true};
     std::thread thread_;
 };
