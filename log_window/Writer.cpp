@@ -17,7 +17,7 @@
 
 #include "Main.h"
 #include "folders.h"
-#include "main_rules.h"
+#include "texts.h"
 #include "program_font.h"
 #include "shell.h"
 #include "status_bar.h"

@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 
-#include "main_rules.h"
+#include "texts.h"
 #include "program_info.h"
 
 namespace {

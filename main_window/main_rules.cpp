@@ -8,18 +8,6 @@
 #include "ansi_text.h"
 #include "sonivex.h"
 
-std::string Ansi(const char* utf8) { return platform::AnsiText(utf8); }
-
-QString Shown(const std::string& bytes) { return QString::fromStdString(platform::DisplayText(bytes)); }
-
-QString PlainHint(const QString& text)
-{
-    if (!Qt::mightBeRichText(text)) return text;
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
-
-std::string Bytes(const QString& text) { return platform::AnsiText(text.toStdString()); }
-
 std::string StationDecoration(std::int32_t storedIndex)
 {
     const std::int64_t number = std::int64_t{storedIndex} + 1;

@@ -1,10 +1,12 @@
 // The main window's rules that need no widget: the settings' clamping and
-// the address box's decoration, the ticker's step, the program's texts.
+// the address box's decoration, the ticker's step, the failure reasons.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 #include <string>
+
+#include "texts.h"
 
 // The text start-up appends to the address box after the stored address,
 // in windows-1251: "    \ Станция N \" with N the stored index plus one.
@@ -38,15 +40,3 @@ struct FailureText {
 };
 FailureText FailureReason(int error, const std::string& serverStatus, int timeoutSeconds);
 
-// The program's own texts, in windows-1251 as the program stores them.
-std::string Ansi(const char* utf8);
-
-// Bytes shown on the screen: UTF-8 when they are valid UTF-8, windows-1251
-// otherwise.
-QString Shown(const std::string& bytes);
-// A hint that shows text exactly as it stands. Qt reads a hint that looks
-// like markup as markup; such a text is escaped so that its brackets and
-// ampersands show as typed.
-QString PlainHint(const QString& text);
-// A shown text back to bytes (windows-1251, UTF-8 for what it lacks).
-std::string Bytes(const QString& text);
