@@ -3,21 +3,18 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
-#include <QSocketNotifier>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include "About.h"
 #include "Main.h"
 #include "Option.h"
 #include "Writer.h"
+#include "end_signals.h"
 #include "folders.h"
 #include "mpris.h"
 #include "ondalux_version.h"
@@ -26,26 +23,6 @@
 #include "stream_worker.h"
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-// SIGTERM, SIGINT and SIGHUP close the main window as its close box would;
-// the handler only tells the event loop.
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = write(g_signalPipe[1], &byte, 1);
-}
-
-void CatchEndSignals()
-{
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
-    struct sigaction action {};
-    action.sa_handler = &OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
-}
 
 // The application icon from "rss.ico" in the current folder; the program's
 // own when that file is missing or unreadable.
@@ -105,10 +82,7 @@ int main(int argc, char** argv)
     auto mpris = std::make_unique<MprisService>(formMain.get());
     mpris->Register(QDBusConnection::sessionBus());
 
-    QSocketNotifier endSignals(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&endSignals, &QSocketNotifier::activated, [&] {
-        char byte;
-        [[maybe_unused]] const auto got = read(g_signalPipe[0], &byte, 1);
+    OnEndSignal(&application, [&] {
         // The system is ending the program: a file that cannot be written
         // is reported on standard error, not in a box that would hold the
         // shutdown until somebody pressed OK.
