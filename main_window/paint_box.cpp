@@ -24,14 +24,14 @@ PaintBox::PaintBox(int width, int height, QWidget* parent)
     resize(width, height);
 }
 
-void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
+bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
 {
-    if (boxes.size() == 0) return;
+    if (boxes.size() == 0) return false;
     QWidget* top = (*boxes.begin())->window();
     QRegion region;
     for (PaintBox* box : boxes)
         if (!box->changed_.isEmpty()) region += box->changed_.translated(box->mapTo(top, QPoint()));
-    if (region.isEmpty()) return;
+    if (region.isEmpty()) return false;
 
     // The backing store is where the screen is drawn from; a box that shows
     // unscaled on a shown window is copied there, row by row.
@@ -67,9 +67,10 @@ void PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
             std::memcpy(target->scanLine(at.y() + y) + 4 * at.x(), box->image_.constScanLine(changed.y() + y) +
                             4 * changed.x(), 4 * static_cast<std::size_t>(changed.width()));
     }
-    if (target == nullptr) return;
+    if (target == nullptr) return true;
     store->endPaint();
     store->flush(region, window, QPoint());
+    return true;
 }
 
 void PaintBox::paintEvent(QPaintEvent* event)

@@ -25,8 +25,9 @@ public:
     // The last picture copied onto the box.
     const QImage& Picture() const { return image_; }
 
-    // After a tick's block copies onto boxes of one window.
-    static void ShowChanges(std::initializer_list<PaintBox*> boxes);
+    // After a tick's block copies onto boxes of one window. Returns whether
+    // anything changed (and so went to the screen).
+    static bool ShowChanges(std::initializer_list<PaintBox*> boxes);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

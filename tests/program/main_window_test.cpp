@@ -611,6 +611,38 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
     window->TimerVisual->start();
 }
 
+TEST_F(ProgramTest, ATickThatChangesNoPictureCopiesAndFlushesNothing)
+{
+    Start();
+    window->TimerVisual->stop();
+    PaintBox* box = window->PaintBoxOsc;
+    TBitmap picture(box->width(), box->height());
+    picture.PenColor = 0x00FF00;
+    picture.MoveTo(0, 10);
+    picture.LineTo(200, 50);
+    ASSERT_TRUE(BitBlt(box->Surface(), 0, 0, picture.Width(), picture.Height(), picture.Handle(), 0, 0, SRCCOPY));
+    EXPECT_TRUE(PaintBox::ShowChanges({window->PaintBoxCucleOsc, box, window->PaintBoxSpectr}));
+    // The same picture again: nothing to copy, nothing to flush.
+    ASSERT_TRUE(BitBlt(box->Surface(), 0, 0, picture.Width(), picture.Height(), picture.Handle(), 0, 0, SRCCOPY));
+    EXPECT_FALSE(PaintBox::ShowChanges({window->PaintBoxCucleOsc, box, window->PaintBoxSpectr}));
+    picture.SetPixel(3, 3, 0xFFFFFF);
+    ASSERT_TRUE(BitBlt(box->Surface(), 0, 0, picture.Width(), picture.Height(), picture.Handle(), 0, 0, SRCCOPY));
+    EXPECT_TRUE(PaintBox::ShowChanges({window->PaintBoxCucleOsc, box, window->PaintBoxSpectr}));
+    EXPECT_EQ(box->Picture().pixel(3, 3), qRgb(255, 255, 255));
+    // Silence settles: the spectrum's peaks fall to the floor, and after
+    // that a tick with nothing new to show shows nothing.
+    WaveCapture.fill(0);
+    SpectrumCapture.fill(0);
+    for (int tick = 0; tick < 200; ++tick) window->TimerVisualTimer();
+    int changed = 0;
+    for (int tick = 0; tick < 20; ++tick) {
+        OscView->RenderFrame(box->Surface(), WaveCapture, 5, box->height() / 2);
+        changed += PaintBox::ShowChanges({box}) ? 1 : 0;
+    }
+    EXPECT_EQ(changed, 0);
+    window->TimerVisual->start();
+}
+
 TEST_F(ProgramTest, TheAddressBoxGivesBackTheBytesItWasGivenUntilTheUserTypes)
 {
     Start();
