@@ -378,8 +378,9 @@ TEST_F(ProgramTest, AnIcecastStationTypedIntoTheAddressBoxPlaysWithItsNameAndTit
     kit::SourceInfo info;
     info.name = "Ondalux Jazz";
     icecast.StartSource("/jazz.mp3", "mp3", 440, 128, info);
-    // On the air for a while, so that the server's burst fills the buffer.
-    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    // On the air for a while, so that the server's burst fills three
+    // quarters of the buffer (5 s at 128 kbps) at once.
+    ASSERT_TRUE(Pump([&] { return icecast.BurstBytes("/jazz.mp3") >= 80000 * 3 / 4; }, 15000));
 
     Start();
     ASSERT_TRUE(WorkerDone());  // slot 1 through the proxy: not found

@@ -37,8 +37,10 @@ TEST_F(Icecast, AnMp3StationPlaysWithItsNameAndTitles)
     info.name = "Ondalux Jazz";
     icecast.StartSource("/jazz.mp3", "mp3", 1000, 128, info);
     // A station on the air for a while: Icecast's burst for new listeners
-    // (64 KiB, 4 s at 128 kbps) has filled.
-    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    // (up to 64 KiB, 4 s at 128 kbps) holds three quarters of the buffer
+    // below.
+    ASSERT_TRUE(WaitUntil([&] { return icecast.BurstBytes("/jazz.mp3") >= 80000 * 3 / 4; },
+                          std::chrono::seconds(15)));
 
     DownloadRecord record;
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);

@@ -454,8 +454,14 @@ TEST(Icecast, StreamsAToneWithIcyMetadataAndTakesNewTitles)
     });
     EXPECT_NE(titled.find(title), std::string::npos);
 
+    // On the air for more than a second by now: a new listener gets what
+    // was sent meanwhile at once, far more than the 1600 bytes of 100 ms of
+    // live sound.
+    EXPECT_GT(icecast.BurstBytes("/tone.mp3"), 12000u);
+
     icecast.StopSource("/tone.mp3");
     EXPECT_TRUE(kit::RawExchange(icecast.Port(), listen, 1000, 2000).starts_with("HTTP/1.0 404"));
+    EXPECT_EQ(icecast.BurstBytes("/tone.mp3"), 0u);
 }
 
 TEST(Icecast, OggMountsCarryNoIcyMetadataAndVorbisTitlesStartANewLink)
