@@ -83,7 +83,9 @@ TEST_F(Icecast, AnOggStationAndAStationThatGoesOffTheAir)
     const HSTREAM stream = Open(icecast.MountUrl("/live.ogg"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // A tenth of a second of the station has been played: the spectrum is
+    // of its sound, not of the silence from before it started.
+    ASSERT_TRUE(WaitUntil([&] { return FramesPlayed(stream) >= 44100 / 10; }, std::chrono::seconds(5)));
     float bins[128];
     ASSERT_EQ(BASS_ChannelGetData(stream, bins, BASS_DATA_FFT256), 512u);
     EXPECT_EQ(std::max_element(bins, bins + 128) - bins, 3);  // 440 Hz: bin 2.55, nearest 3
