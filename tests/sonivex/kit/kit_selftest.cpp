@@ -224,8 +224,10 @@ TEST(FakeServer, ResetsStallsAndEndlessStreamsEndWhenTheClientLeaves)
         EXPECT_EQ(client.Read(300ms), "head");
         EXPECT_EQ(client.closedBy, -1);  // still open, still silent
         EXPECT_EQ(server.OpenConnectionCount(), 1);
+        EXPECT_EQ(server.HangingConnectionCount(), 1);
     }
     EXPECT_TRUE(Eventually([&] { return server.OpenConnectionCount() == 0; }));
+    EXPECT_EQ(server.HangingConnectionCount(), 0);
     {
         Client client(server.Port());
         client.Send(Get("/endless"));
@@ -266,6 +268,7 @@ TEST(FakeServer, SilentServerAcceptsAndNeverAnswersAndUnusedPortRefuses)
     EXPECT_EQ(client.Read(300ms), "");
     EXPECT_EQ(client.closedBy, -1);
     EXPECT_EQ(silent.ConnectionCount(), 1);
+    EXPECT_EQ(silent.HangingConnectionCount(), 1);
 
     Client refused(kit::UnusedPort());
     EXPECT_FALSE(refused.Connected());
