@@ -30,6 +30,11 @@ struct Message {
     const WPARAM wParam;
     const LPARAM lParam;
     State state = State::Queued;
+    // Set by the sender just before it sleeps on `settled`. The wait gives
+    // the lock up only once the sender is asleep, so whoever holds the lock
+    // and finds this set on a message that is not Done knows its sender is
+    // waiting.
+    bool asleep = false;
     LRESULT result = 0;
     std::condition_variable settled;
 };
@@ -170,6 +175,7 @@ LRESULT SendFromOtherThread(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     std::unique_lock guard(registry.lock);
     if (!queued)
         Settle(*pending, 0);
+    pending->asleep = true;
     pending->settled.wait(guard, [&] { return pending->state == Message::State::Done; });
     return pending->result;
 }
@@ -235,4 +241,15 @@ QWidget* WidgetOf(HWND window)
     if (window == nullptr || !registry.live.contains(window))
         return nullptr;
     return window->widget.data();
+}
+
+int WaitingSends(HWND window)
+{
+    Registry& registry = TheRegistry();
+    std::lock_guard guard(registry.lock);
+    if (window == nullptr || !registry.live.contains(window))
+        return 0;
+    // Settle takes a message off the list, so every one left is not Done.
+    return static_cast<int>(std::count_if(window->waiting.begin(), window->waiting.end(),
+                                          [](const Message* message) { return message->asleep; }));
 }

@@ -31,3 +31,10 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The widget a window was registered with, or null.
 QWidget* WidgetOf(HWND window);
+
+// Any thread: how many senders on other threads are blocked right now in
+// SendMessageA, waiting for the main thread to handle their message to the
+// window. A sender counts from the moment it has handed its message over
+// and gone to sleep until the moment it is released, so a test can tell
+// that a send is really waiting before it goes on.
+int WaitingSends(HWND window);

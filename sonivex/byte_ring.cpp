@@ -58,10 +58,16 @@ ByteRing::ReadResult ByteRing::Read(std::uint8_t* out, std::size_t size, std::si
         std::unique_lock guard(lock_);
         const auto atJunction = [&] { return !junctions_.empty() && junctions_.front() == taken_; };
         const auto ready = [&] { return held_ > 0 || finished_ || aborted_ || atJunction(); };
+        // Seen by others only while the read sleeps: the wait gives the
+        // lock up only then.
+        ++sleepingReads_;
+        bool woken = true;
         if (readDeadline_ == std::chrono::steady_clock::time_point::max())
             dataArrived_.wait(guard, ready);
-        else if (!dataArrived_.wait_until(guard, readDeadline_, ready))
-            return ReadResult::Aborted;
+        else
+            woken = dataArrived_.wait_until(guard, readDeadline_, ready);
+        --sleepingReads_;
+        if (!woken) return ReadResult::Aborted;
         if (aborted_) return ReadResult::Aborted;
         if (atJunction()) {
             junctions_.pop_front();
@@ -141,6 +147,12 @@ bool ByteRing::Finished() const
 {
     std::lock_guard guard(lock_);
     return finished_;
+}
+
+int ByteRing::SleepingReads() const
+{
+    std::lock_guard guard(lock_);
+    return sleepingReads_;
 }
 
 }  // namespace sonivex

@@ -57,6 +57,8 @@ public:
     std::uint64_t Written() const;  // all bytes ever written
     std::uint64_t Taken() const;    // all bytes ever read
     bool Finished() const;
+    // Reads asleep right now, waiting for data, the end or an abort.
+    int SleepingReads() const;
 
 private:
     mutable std::mutex lock_;
@@ -68,6 +70,7 @@ private:
     std::uint64_t taken_ = 0;
     bool finished_ = false;
     bool aborted_ = false;
+    int sleepingReads_ = 0;
     std::deque<std::uint64_t> junctions_;  // written_ values, oldest first
     std::chrono::steady_clock::time_point readDeadline_ = std::chrono::steady_clock::time_point::max();
     std::function<void()> spaceListener_;

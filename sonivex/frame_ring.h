@@ -83,6 +83,12 @@ public:
         wanted_.store(0, std::memory_order_relaxed);
     }
 
+    // Any thread: the room asked for by a WaitForRoom under way, 0 when none
+    // is; and how many times the writer has been woken (by the reader or by
+    // StopWaiting) so far.
+    std::size_t WantedRoom() const { return wanted_.load(std::memory_order_seq_cst); }
+    std::uint32_t WakeUps() const { return drained_.load(std::memory_order_acquire); }
+
     // Any thread: ends a WaitForRoom now and every later one at once.
     void StopWaiting()
     {

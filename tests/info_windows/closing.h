@@ -9,13 +9,17 @@
 #include <QWidget>
 
 // Shows the window, closes it from the application's event loop and reports
-// whether the program carried on. The loop ends by itself after a moment.
+// whether the program carried on. Qt decides about its last window while the
+// window closes and queues the quit it decides on, so the loop ends once
+// what was queued by then has run.
 inline bool ProgramOutlivesClosing(QWidget& window)
 {
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     window.show();
-    QTimer::singleShot(0, &window, [&window] { window.close(); });
-    QTimer::singleShot(200, qApp, [] { QCoreApplication::exit(0); });
+    QTimer::singleShot(0, &window, [&window] {
+        window.close();
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    });
     QApplication::exec();
     return lastClosed.isEmpty();
 }

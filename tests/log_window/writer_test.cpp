@@ -513,23 +513,28 @@ TEST_F(WriterTest, TheSaveDialogProposesANameOffersTwoFiltersAndAddsTheExtension
             now.directory = dialog->directory().absolutePath();
             seen.push_back(now);
             if (!confirm) return dialog->reject();
-            // A question about replacing the file would hold the test: note
-            // it, say no, and cancel the dialog it leaves open.
-            QTimer::singleShot(500, dialog, [&seen, dialog] {
-                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                    seen.back().askedToReplace = true;
-                    box->reject();
-                    QTimer::singleShot(0, dialog, &QDialog::reject);
-                }
-            });
             dialog->findChild<QLineEdit*>("fileNameEdit")->setText("mylog");
             static_cast<QDialog*>(dialog)->accept();  // the Save button
         });
     };
+    // A question about replacing the file would hold the test: looked for
+    // throughout the saves, it is noted, answered no, and the dialog it
+    // leaves open is cancelled.
+    QTimer question;
+    question.setInterval(10);
+    QObject::connect(&question, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (!seen.empty()) seen.back().askedToReplace = true;
+            box->reject();
+            if (QFileDialog* dialog = writer->SaveDialogInfo) QTimer::singleShot(0, dialog, &QDialog::reject);
+        }
+    });
+    question.start();
     answer(true);
     Save();
     answer(false);
     Save();
+    question.stop();
 
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].name, QString::fromUtf8("Прослушанные песни"));

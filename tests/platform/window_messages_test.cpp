@@ -40,10 +40,22 @@ bool WaitUntil(const std::function<bool()>& done, bool pump,
     return true;
 }
 
-// Runs the event loop for a while, for messages that must not arrive.
-void PumpFor(std::chrono::milliseconds time)
+// Runs the main thread's event loop until everything queued for it so far
+// has been handled: a call queued after it has run. Messages that must not
+// arrive have had their chance by then.
+bool HandleWhatIsQueued()
 {
-    WaitUntil([] { return false; }, true, time);
+    auto handled = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [handled] { *handled = true; }, Qt::QueuedConnection);
+    return WaitUntil([&] { return handled->load(); }, true);
+}
+
+// Waits, without the event loop, until `count` senders are asleep in their
+// send to the window.
+bool SendersWaiting(HWND window, int count)
+{
+    return WaitUntil([&] { return WaitingSends(window) == count; }, false);
 }
 
 // What a thread of its own did. The thread is detached and shares this with
@@ -127,11 +139,14 @@ TEST(WindowMessagesTest, AnotherThreadsSendWaitsUntilTheEventLoopHandlesIt)
         const std::string text = "Кино";  // lives only for the call
         return Send(handle, WM_USER + 2, 5, text);
     });
-    std::this_thread::sleep_for(100ms);
+    // The sender is asleep in its send, and nothing is handled while the
+    // event loop does not run.
+    ASSERT_TRUE(SendersWaiting(window.handle, 1));
     EXPECT_FALSE(outcome->done);
     EXPECT_TRUE(window.received.empty());
 
     ASSERT_TRUE(WaitUntil([&] { return outcome->done.load(); }, true));
+    EXPECT_EQ(WaitingSends(window.handle), 0);
     EXPECT_EQ(outcome->result, 1005);
     ASSERT_EQ(window.received.size(), 1u);
     EXPECT_EQ(window.received[0].message, WM_USER + 2);
@@ -180,18 +195,20 @@ TEST(WindowMessagesTest, ClosingReleasesWaitingSendersAndRefusesLaterOnes)
         return OnOtherThread([handle, wParam](Outcome&) { return Send(handle, WM_USER, wParam, "gone"); });
     };
     const auto waiting = send(1);
-    std::this_thread::sleep_for(100ms);  // long enough to be waiting
+    ASSERT_TRUE(SendersWaiting(window.handle, 1));
     ASSERT_FALSE(waiting->done);
 
     // Released without the event loop's help, and the message is dropped.
     BeginClosing(window.handle);
     ASSERT_TRUE(WaitUntil([&] { return waiting->done.load(); }, false));
     EXPECT_EQ(waiting->result, 0);
+    EXPECT_EQ(WaitingSends(window.handle), 0);
     const auto later = send(2);
     ASSERT_TRUE(WaitUntil([&] { return later->done.load(); }, false));
     EXPECT_EQ(later->result, 0);
     EXPECT_EQ(Send(window.handle, WM_USER, 3), 0);
-    PumpFor(200ms);
+    // The first message is still queued: handled now, it must be dropped.
+    ASSERT_TRUE(HandleWhatIsQueued());
     EXPECT_TRUE(window.received.empty());
 
     window.Unregister();
@@ -200,7 +217,7 @@ TEST(WindowMessagesTest, ClosingReleasesWaitingSendersAndRefusesLaterOnes)
     const auto afterwards = send(5);
     ASSERT_TRUE(WaitUntil([&] { return afterwards->done.load(); }, false));
     EXPECT_EQ(afterwards->result, 0);
-    PumpFor(50ms);
+    ASSERT_TRUE(HandleWhatIsQueued());
     EXPECT_TRUE(window.received.empty());
 }
 

@@ -379,8 +379,9 @@ TEST_F(ProgramTest, AnIcecastStationTypedIntoTheAddressBoxPlaysWithItsNameAndTit
     kit::SourceInfo info;
     info.name = "Ondalux Jazz";
     icecast.StartSource("/jazz.mp3", "mp3", 440, 128, info);
-    // On the air for a while, so that the server's burst fills the buffer.
-    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    // On the air for a while, so that the server's burst fills three
+    // quarters of the buffer (5 s at 128 kbps) at once.
+    ASSERT_TRUE(Pump([&] { return icecast.BurstBytes("/jazz.mp3") >= 80000 * 3 / 4; }, 15000));
 
     Start();
     ASSERT_TRUE(WorkerDone());  // slot 1 through the proxy: not found
@@ -556,7 +557,12 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
     WaveCapture.fill(0);
     SpectrumCapture.fill(0);
     Start();
-    PumpFor(100);
+    // The visual timer's ticks, counted after the window's own handler has
+    // drawn the pictures (handlers run in the order they were connected).
+    int ticks = 0;
+    QObject counter;
+    QObject::connect(window->TimerVisual, &QTimer::timeout, &counter, [&ticks] { ++ticks; });
+    ASSERT_TRUE(Pump([&] { return ticks >= 1; }, 3000));
     const QImage silent = Picture(window->PaintBoxOsc);
     for (int x = 0; x < 257; ++x)
         for (int y = 0; y < 105; ++y)
@@ -567,8 +573,9 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
     EXPECT_EQ(spectrum.pixel(1, 103), qRgb(0, 0, 0));
 
     // Item "2": a red ring of radius about 50 around (100, 59).
+    const int clickedAt = ticks;
     window->RadioGroupTypeItems[1]->click();
-    PumpFor(50);
+    ASSERT_TRUE(Pump([&] { return ticks > clickedAt; }, 3000));
     EXPECT_EQ(Picture(window->PaintBoxCucleOsc).pixel(100 + 49, 59), qRgb(255, 0, 0));
     window->RadioGroupTypeItems[3]->click();
     EXPECT_EQ(CircleView->RenderMode, 1);
@@ -578,8 +585,12 @@ TEST_F(ProgramTest, PicturesShowSilenceFirstAndMoveWhileAStationPlays)
     EXPECT_EQ(CircleView->Gain, 250);
     EXPECT_EQ(CircleView->BaseRadius, 0);
 
+    // The start-up's station (slot 1, not found here) has been tried, so
+    // that the click is taken.
+    ASSERT_TRUE(WorkerDone());
     proxy.Route(StationAddresses[2], Station("Tone"));
     QTest::mouseClick(window->StationButtons[2], Qt::LeftButton);
+    EXPECT_EQ(StationIndex, 2);
     ASSERT_TRUE(WorkerDone());
     ASSERT_TRUE(Pump([&] { return Picture(window->PaintBoxOsc) != silent; }, 3000));
     const QImage first = Picture(window->PaintBoxOsc);

@@ -41,11 +41,6 @@ inline bool Pump(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-inline void PumpFor(int ms)
-{
-    Pump([] { return false; }, ms);
-}
-
 inline std::string ReadFile(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);

@@ -72,6 +72,23 @@ int WaitFor(pid_t pid, std::chrono::milliseconds timeout)
     return -1;
 }
 
+// Waits until done() or the timeout, checking every 10 ms.
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The program's worker tells the window "connecting" and waits for the main
+// thread to take that before it connects, so once the station's server has
+// its request, the program is up, its windows are made and its event loop
+// runs: an end signal now is one the program has to handle.
+constexpr const char* kUp = "start-up did not get as far as asking for the station";
+
 // Sends the signal; the program must end cleanly within a second.
 void EndsWithinASecond(const Launched& run, int signal)
 {
@@ -90,8 +107,9 @@ TEST(Shutdown, EachEndSignalClosesTheProgramInOrder)
                           .Repeat(kit::EncodeTone("mp3", 4, 1000), 0));
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
+        const std::size_t asked = proxy.Requests().size();  // by the runs before
         Launched run = Launch(proxy.Url(""));
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        EXPECT_TRUE(proxy.WaitForRequests(asked + 1, std::chrono::seconds(10))) << kUp;
         EndsWithinASecond(run, signal);
         const std::string settings = ReadFile(run.folder + "/Ondalux.ini");
         EXPECT_NE(settings.find("[Ondalux]\r\nLastStation=http://"), std::string::npos) << settings;
@@ -117,7 +135,7 @@ TEST(Shutdown, ASettingsFileThatCannotBeWrittenDoesNotHoldAnEndSignal)
         std::ofstream(folder + "/Ondalux.ini") << "[Ondalux]\r\nLastNamber=3\r\n";
         std::filesystem::permissions(folder + "/Ondalux.ini", std::filesystem::perms::owner_read);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(Eventually([&] { return proxy.HangingConnectionCount() > 0; })) << kUp;
     EndsWithinASecond(run, SIGTERM);
     // Nobody was there to read a box: the message went to standard error.
     EXPECT_NE(ReadFile(run.folder + "/stderr.txt").find("Unable to write to .\\Ondalux.ini"), std::string::npos)
@@ -166,7 +184,8 @@ TEST(Shutdown, AWorkerStillOpeningAStationDoesNotHoldTheProgram)
 {
     kit::SilentServer proxy;  // every station connects and never answers
     Launched run = Launch(proxy.Url(""));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // The worker is opening the first station: the server has its request.
+    EXPECT_TRUE(Eventually([&] { return proxy.HangingConnectionCount() > 0; })) << kUp;
     EndsWithinASecond(run, SIGTERM);
     EXPECT_NE(ReadFile(run.folder + "/Ondalux.ini").find("LastNamber=0"), std::string::npos);
     std::filesystem::remove_all(run.folder);

@@ -11,12 +11,14 @@
 namespace sonivex_test {
 namespace {
 
+// The samples the device wrote from the frame at or before fromByte on.
 std::vector<std::int16_t> Samples(const std::string& path, std::size_t fromByte)
 {
     std::ifstream file(path, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(fromByte & ~std::size_t{3}));
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::vector<std::int16_t> samples;
-    for (std::size_t i = fromByte & ~std::size_t{3}; i + 1 < bytes.size(); i += 2)
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
         samples.push_back(
             static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i]) |
                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)));
@@ -37,6 +39,16 @@ int Loudest(const std::vector<std::int16_t>& samples)
     return loudest;
 }
 
+// The loudest sample of the device's latest block (1024 frames); -1 before
+// it has written one.
+int LoudestOfTheLatestBlock(const std::string& path)
+{
+    constexpr std::size_t kBlockBytes = 1024 * 4;
+    const std::size_t size = FileSize(path);
+    if (size < kBlockBytes) return -1;
+    return Loudest(Samples(path, size - kBlockBytes));
+}
+
 TEST(DiskOutput, TheMasterVolumeScalesWhatTheDevicePlays)
 {
     const char* path = std::getenv("SDL_DISKAUDIOFILE");
@@ -52,13 +64,22 @@ TEST(DiskOutput, TheMasterVolumeScalesWhatTheDevicePlays)
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    EXPECT_GT(Loudest(Samples(path, 0)), 29000);
+    int loudest = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            loudest = Loudest(Samples(path, 0));
+            return loudest > 29000;
+        },
+        std::chrono::seconds(5)))
+        << loudest;
 
     ASSERT_TRUE(BASS_SetVolume(0.0f));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // what was queued plays out
+    // What was queued plays out: the device's latest block is silent, and
+    // whatever it writes from then on was made after the change.
+    ASSERT_TRUE(WaitUntil([&] { return LoudestOfTheLatestBlock(path) == 0; }, std::chrono::seconds(5)));
     const std::size_t silentFrom = FileSize(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(WaitUntil([&] { return FileSize(path) >= silentFrom + 44100 * 4 / 2; },
+                          std::chrono::seconds(5)));
     const std::vector<std::int16_t> silent = Samples(path, silentFrom);
     EXPECT_GT(silent.size(), 20000u);  // half a second was written
     EXPECT_EQ(Loudest(silent), 0);
@@ -68,9 +89,11 @@ TEST(DiskOutput, TheMasterVolumeScalesWhatTheDevicePlays)
     EXPECT_GT(Loudest(std::vector<std::int16_t>(std::begin(data), std::end(data))), 29000);
 
     ASSERT_TRUE(BASS_SetVolume(0.5f));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The sound is back in the device's latest block; 0.3 s more of it.
+    ASSERT_TRUE(WaitUntil([&] { return LoudestOfTheLatestBlock(path) > 0; }, std::chrono::seconds(5)));
     const std::size_t halfFrom = FileSize(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitUntil([&] { return FileSize(path) >= halfFrom + 44100 * 4 * 3 / 10; },
+                          std::chrono::seconds(5)));
     const int half = Loudest(Samples(path, halfFrom));
     EXPECT_GT(half, 14500);
     EXPECT_LT(half, 16800);

@@ -37,8 +37,10 @@ TEST_F(Icecast, AnMp3StationPlaysWithItsNameAndTitles)
     info.name = "Ondalux Jazz";
     icecast.StartSource("/jazz.mp3", "mp3", 1000, 128, info);
     // A station on the air for a while: Icecast's burst for new listeners
-    // (64 KiB, 4 s at 128 kbps) has filled.
-    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    // (up to 64 KiB, 4 s at 128 kbps) holds three quarters of the buffer
+    // below.
+    ASSERT_TRUE(WaitUntil([&] { return icecast.BurstBytes("/jazz.mp3") >= 80000 * 3 / 4; },
+                          std::chrono::seconds(15)));
 
     DownloadRecord record;
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);
@@ -81,7 +83,9 @@ TEST_F(Icecast, AnOggStationAndAStationThatGoesOffTheAir)
     const HSTREAM stream = Open(icecast.MountUrl("/live.ogg"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // A tenth of a second of the station has been played: the spectrum is
+    // of its sound, not of the silence from before it started.
+    ASSERT_TRUE(WaitUntil([&] { return FramesPlayed(stream) >= 44100 / 10; }, std::chrono::seconds(5)));
     float bins[128];
     ASSERT_EQ(BASS_ChannelGetData(stream, bins, BASS_DATA_FFT256), 512u);
     EXPECT_EQ(std::max_element(bins, bins + 128) - bins, 3);  // 440 Hz: bin 2.55, nearest 3

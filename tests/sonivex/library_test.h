@@ -1,6 +1,6 @@
 // What the library's network tests share: a fixture that brings the library
-// up on the null output and down again, and a recorder for the download
-// callback.
+// up on the null output and down again, a recorder for the download
+// callback, and a look at how far the output has played a stream.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "library.h"
 #include "sonivex.h"
 
 namespace sonivex_test {
@@ -77,6 +78,16 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// The frames of the stream the output has taken so far (the silence of a
+// stream that ran dry included), read without looking at the sound data:
+// what a test waits for when the stream must have played for a while. 0 for
+// a handle that is not a stream's.
+inline std::uint64_t FramesPlayed(HSTREAM handle)
+{
+    const std::shared_ptr<sonivex::Stream> stream = sonivex::Library::Instance().Find(handle);
+    return stream && stream->Channel() ? stream->Channel()->framesOutput.load() : 0;
 }
 
 inline double SecondsSince(std::chrono::steady_clock::time_point start)

@@ -31,9 +31,9 @@ struct Sound : LibraryTest {
     }
 };
 
-// The loudest sample the output played over half a second, from when the
-// first sound reached it (encoders fade in over their first frames).
-int Peak(HSTREAM stream)
+// The loudest sample the output has played, watched until it passes level
+// (encoders fade in over their first frames) or 5 s have passed.
+int PeakPast(HSTREAM stream, int level)
 {
     const auto heard = [&] {
         std::int16_t samples[1024];
@@ -43,12 +43,13 @@ int Peak(HSTREAM stream)
             peak = std::max(peak, std::abs(int{s}));
         return peak;
     };
-    if (!WaitUntil([&] { return heard() > 1000; }, std::chrono::seconds(3))) return 0;
     int peak = 0;
-    for (int i = 0; i < 20; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        peak = std::max(peak, heard());
-    }
+    WaitUntil(
+        [&] {
+            peak = std::max(peak, heard());
+            return peak > level;
+        },
+        std::chrono::seconds(5));
     return peak;
 }
 
@@ -73,7 +74,7 @@ TEST_F(Sound, EveryStationCodecPlaysAtFullScale)
                                     kit::EncodeTone(c.codec, 3, 1000, c.rate, c.channels));
         ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
         // Lossy codecs lose a little; mono comes out on both sides at full level.
-        EXPECT_GT(Peak(stream), 29000);
+        EXPECT_GT(PeakPast(stream, 29000), 29000);
         std::int16_t frames[2 * 256];
         ASSERT_EQ(BASS_ChannelGetData(stream, frames, sizeof frames), sizeof frames);
         for (int i = 0; i < 256; i += 17)
@@ -86,7 +87,12 @@ TEST_F(Sound, TheSpectrumOfAOneKilohertzToneLiftsBinSix)
 {
     const HSTREAM stream = Play("/tone", "audio/mpeg", kit::EncodeTone("mp3", 4, 1000));
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-    ASSERT_GT(Peak(stream), 30000);
+    ASSERT_GT(PeakPast(stream, 30000), 30000);
+    // A tenth of a second more of it: the 256 frames of the spectrum are all
+    // of the tone at its full level.
+    const std::uint64_t loud = FramesPlayed(stream);
+    ASSERT_TRUE(WaitUntil([&] { return FramesPlayed(stream) >= loud + 44100 / 10; },
+                          std::chrono::seconds(2)));
     float bins[128];
     ASSERT_EQ(BASS_ChannelGetData(stream, bins, BASS_DATA_FFT256), 512u);
     const int loudest = static_cast<int>(std::max_element(bins, bins + 128) - bins);
@@ -94,10 +100,13 @@ TEST_F(Sound, TheSpectrumOfAOneKilohertzToneLiftsBinSix)
     EXPECT_GT(bins[6], 0.8f);
     EXPECT_LT(bins[6], 1.1f);
     EXPECT_LT(bins[30], 0.01f);
-    // The data is what is heard now: asked twice, 30 ms apart, it has moved on.
+    // The data is what is heard now: asked again once the output has played
+    // a tenth of a second more, it has moved on.
     std::int16_t before[64], after[64];
+    const std::uint64_t played = FramesPlayed(stream);
     BASS_ChannelGetData(stream, before, sizeof before);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(WaitUntil([&] { return FramesPlayed(stream) >= played + 44100 / 10; },
+                          std::chrono::seconds(2)));
     BASS_ChannelGetData(stream, after, sizeof after);
     EXPECT_FALSE(std::equal(std::begin(before), std::end(before), std::begin(after)));
     BASS_StreamFree(stream);
@@ -108,7 +117,9 @@ TEST_F(Sound, ASilentStreamGivesASilentSpectrum)
     const HSTREAM stream = Play("/quiet", "audio/mpeg",
                                 kit::EncodeSource("mp3", "anullsrc=r=44100:cl=stereo:d=3", 2, 128));
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A tenth of a second of it has been played: the spectrum is of its
+    // sound, not of the silence from before it started.
+    ASSERT_TRUE(WaitUntil([&] { return FramesPlayed(stream) >= 44100 / 10; }, std::chrono::seconds(3)));
     float bins[128];
     ASSERT_EQ(BASS_ChannelGetData(stream, bins, BASS_DATA_FFT256), 512u);
     for (const float bin : bins)
@@ -124,7 +135,21 @@ TEST_F(Sound, TheSoundDataMovesSmoothlyOnceSomeoneLooks)
     const HSTREAM stream = Play("/noise", "audio/mpeg",
                                 kit::EncodeSource("mp3", "anoisesrc=r=44100:a=0.5:d=8", 2, 128));
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // nobody looks
+    // Nobody looks: past the stream's first second the output takes its
+    // coarse steps, a fifth of a second of sound or more at once.
+    auto lastTime = std::chrono::steady_clock::now();
+    std::uint64_t lastFrames = FramesPlayed(stream);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto time = std::chrono::steady_clock::now();
+            const std::uint64_t frames = FramesPlayed(stream);
+            const bool coarse =
+                frames - lastFrames >= 44100 / 5 && time - lastTime < std::chrono::milliseconds(100);
+            lastTime = time;
+            lastFrames = frames;
+            return coarse;
+        },
+        std::chrono::seconds(5)));
 
     std::uint32_t last[256] = {};
     int moves = 0;

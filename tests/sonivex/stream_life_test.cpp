@@ -1,6 +1,8 @@
 // A stream's life after it opened: its buffers and positions, stalls and
 // drops, freeing it while other threads use it, and the library's own
 // start and end.
+#include <array>
+
 #include "fake_server.h"
 #include "library_test.h"
 #include "test_sounds.h"
@@ -31,6 +33,8 @@ TEST_F(StreamLife, TheDownloadBufferFillsAndPausesUntilPlayed)
     // An endless live stream: 8 s of audio, sent over and over.
     server.Route("/live", Script().Send(LiveHead()).Repeat(Mp3(), 0));
     BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 2000);  // 2 s at 128 kbps: 32000 bytes
+    // A server silent for 300 ms has stalled.
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 300);
     const HSTREAM stream = Open(server.Url("/live"));
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     EXPECT_EQ(Position(stream, BASS_FILEPOS_END), 32000u);
@@ -43,10 +47,24 @@ TEST_F(StreamLife, TheDownloadBufferFillsAndPausesUntilPlayed)
     ASSERT_TRUE(
         WaitUntil([&] { return Position(stream, BASS_FILEPOS_DOWNLOAD) - probed >= 32000 - 16384; },
                   std::chrono::seconds(3)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return Position(stream, BASS_FILEPOS_DOWNLOAD) - Position(stream, BASS_FILEPOS_CURRENT) ==
+                   Position(stream, BASS_FILEPOS_END);
+        },
+        std::chrono::seconds(3)));
     const QWORD downloaded = Position(stream, BASS_FILEPOS_DOWNLOAD);
     EXPECT_LE(downloaded - Position(stream, BASS_FILEPOS_CURRENT), 32000u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The full buffer stays as it is for longer than a stall takes to be
+    // noticed: a stream opened only now, whose server stalls at once, has
+    // been given up by then, although it waits twice as long for data.
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 600);
+    server.Route("/stall", Script().Send(LiveHead() + Mp3().substr(0, 20000)).Hang());
+    const HSTREAM stalled = Open(server.Url("/stall"));
+    ASSERT_NE(stalled, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(WaitUntil([&] { return Position(stalled, BASS_FILEPOS_CONNECTED) == 0; },
+                          std::chrono::seconds(5)));
+    BASS_StreamFree(stalled);
     EXPECT_EQ(Position(stream, BASS_FILEPOS_DOWNLOAD), downloaded);  // paused, not dropped
     EXPECT_EQ(Position(stream, BASS_FILEPOS_CURRENT), probed);
     EXPECT_EQ(Position(stream, BASS_FILEPOS_CONNECTED), 1u);  // a full buffer is no stall
@@ -56,13 +74,20 @@ TEST_F(StreamLife, TheDownloadBufferFillsAndPausesUntilPlayed)
     ASSERT_TRUE(
         WaitUntil([&] { return Position(stream, BASS_FILEPOS_DOWNLOAD) > downloaded + 16000; },
                   std::chrono::seconds(3)));
-    for (int i = 0; i < 20; ++i) {
-        const QWORD end = Position(stream, BASS_FILEPOS_END);
-        const QWORD held =
-            Position(stream, BASS_FILEPOS_DOWNLOAD) - Position(stream, BASS_FILEPOS_CURRENT);
-        EXPECT_LE(static_cast<std::int64_t>(held), static_cast<std::int64_t>(end));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    // The buffer never holds more than its size, watched while another
+    // quarter of a second of sound comes in.
+    const QWORD resumed = Position(stream, BASS_FILEPOS_DOWNLOAD);
+    int overfull = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const QWORD end = Position(stream, BASS_FILEPOS_END);
+            const QWORD download = Position(stream, BASS_FILEPOS_DOWNLOAD);
+            const QWORD held = download - Position(stream, BASS_FILEPOS_CURRENT);
+            if (static_cast<std::int64_t>(held) > static_cast<std::int64_t>(end)) ++overfull;
+            return download >= resumed + 4000;
+        },
+        std::chrono::seconds(3)));
+    EXPECT_EQ(overfull, 0);
     EXPECT_EQ(Position(stream, 77), static_cast<QWORD>(-1));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
     BASS_StreamFree(stream);
@@ -236,9 +261,10 @@ TEST_F(StreamLife, EveryCallMayComeFromAnyThreadWhileAStreamIsFreed)
         ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
         ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
         std::atomic<bool> stop{false};
+        std::array<std::atomic<int>, 3> passes{};
         std::vector<std::thread> callers;
-        for (int t = 0; t < 3; ++t)
-            callers.emplace_back([&] {
+        for (std::size_t t = 0; t < passes.size(); ++t)
+            callers.emplace_back([&, t] {
                 std::uint32_t frames[512];
                 float spectrum[128];
                 while (!stop) {
@@ -251,11 +277,23 @@ TEST_F(StreamLife, EveryCallMayComeFromAnyThreadWhileAStreamIsFreed)
                     BASS_StreamGetFilePosition(stream, BASS_FILEPOS_DOWNLOAD);
                     BASS_ChannelSetSync(
                         stream, BASS_SYNC_META, 0, [](HSYNC, DWORD, DWORD, void*) {}, nullptr);
+                    ++passes[t];
                 }
             });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50 + 20 * round));
+        const auto passed = [&](const std::array<int, 3>& least) {
+            for (std::size_t t = 0; t < passes.size(); ++t)
+                if (passes[t] < least[t]) return false;
+            return true;
+        };
+        // Each round frees the stream a little further into its sound, with
+        // every caller at it.
+        const std::uint64_t frames = 44100 * (50 + 20 * round) / 1000;
+        EXPECT_TRUE(WaitUntil([&] { return FramesPlayed(stream) >= frames && passed({1, 1, 1}); },
+                              std::chrono::seconds(5)));
         EXPECT_TRUE(BASS_StreamFree(stream));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // And each goes on with the freed handle for two more rounds of calls.
+        const std::array<int, 3> atFree = {passes[0] + 2, passes[1] + 2, passes[2] + 2};
+        EXPECT_TRUE(WaitUntil([&] { return passed(atFree); }, std::chrono::seconds(5)));
         stop = true;
         for (auto& caller : callers)
             caller.join();
@@ -297,7 +335,17 @@ TEST_F(StreamLife, FreeingTheLibraryEndsAnOpeningOnAnotherThread)
     BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 20000);
     server.Route("/stall", Script().Send(LiveHead() + Mp3().substr(0, 5000)).Hang());
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);  // waits for a buffer that never fills
-    for (const std::string& url : {silent.Url("/"), server.Url("/stall")}) {
+    struct Case {
+        std::string url;
+        // Whether the open is under way: its server has sent what it will.
+        std::function<bool()> opening;
+    };
+    const Case cases[] = {
+        {silent.Url("/"), [&] { return silent.HangingConnectionCount() > 0; }},
+        {server.Url("/stall"), [&] { return server.HangingConnectionCount() > 0; }},
+    };
+    for (const Case& c : cases) {
+        const std::string& url = c.url;
         SCOPED_TRACE(url);
         std::atomic<HSTREAM> result{1};
         std::atomic<bool> returned{false};
@@ -305,7 +353,7 @@ TEST_F(StreamLife, FreeingTheLibraryEndsAnOpeningOnAnotherThread)
             result = BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr);
             returned = true;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(WaitUntil(c.opening, std::chrono::seconds(5)));
         EXPECT_FALSE(returned);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(BASS_Free());

@@ -144,14 +144,15 @@ struct SyncRecord {
 TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
 {
     // One block before the sync is set; then a repeat (no sync), two new
-    // titles, an empty block (no sync), and a title that returns; a pause
-    // after each, so that each sync finds its own text.
+    // titles, an empty block (no sync), a title that returns, and a last
+    // one whose sync comes after any that the blocks before it could bring;
+    // a pause after each, so that each sync finds its own text.
     const std::string audio = Mp3().substr(0, 2000);
     const std::string head = Script::IcyHead({"content-type:audio/mpeg", "icy-metaint:2000"});
     Script script;
     script.Send(head);
     for (const char* title : {"StreamTitle='A';", "StreamTitle='A';", "StreamTitle='B';", "",
-                              "StreamTitle='C';", "StreamTitle='A';"})
+                              "StreamTitle='C';", "StreamTitle='A';", "StreamTitle='Last';"})
         script.Send(audio + kit::MetadataBlock(title)).Pause(150);
     // The sound the last title names.
     server.Route("/m", script.Send(audio + audio).Hang());
@@ -165,12 +166,17 @@ TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
         std::chrono::seconds(2)));
     SyncRecord syncs;
     ASSERT_NE(BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &SyncRecord::Proc, &syncs), 0u);
-    // Later titles count as their sound is played.
+    // Later titles count as their sound is played. Syncs run in order, so
+    // once the last title's has run, every earlier one has.
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-    ASSERT_TRUE(WaitUntil([&] { return syncs.Titles().size() >= 3; }, std::chrono::seconds(5)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::string> titles = syncs.Titles();
+            return std::find(titles.begin(), titles.end(), "StreamTitle='Last';") != titles.end();
+        },
+        std::chrono::seconds(5)));
     EXPECT_EQ(syncs.Titles(), (std::vector<std::string>{"StreamTitle='B';", "StreamTitle='C';",
-                                                        "StreamTitle='A';"}));
+                                                        "StreamTitle='A';", "StreamTitle='Last';"}));
     EXPECT_EQ(BASS_ChannelSetSync(stream, 99, 0, &SyncRecord::Proc, &syncs), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
     BASS_StreamFree(stream);

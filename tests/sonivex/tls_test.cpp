@@ -3,6 +3,7 @@
 // from http, and the failures a listener meets.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -127,7 +128,12 @@ TEST_F(Tls, TalkingTlsToAPlainServerFailsAsTls)
         if (client < 0) return;
         const char answer[] = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n";
         send(client, answer, sizeof answer - 1, MSG_NOSIGNAL);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Open until the client, its hello met by that line, gives up and
+        // closes; 5 s at most.
+        pollfd readable{client, POLLIN, 0};
+        char scratch[4096];
+        while (poll(&readable, 1, 5000) > 0 && recv(client, scratch, sizeof scratch, 0) > 0) {
+        }
         close(client);
     });
     const auto start = std::chrono::steady_clock::now();

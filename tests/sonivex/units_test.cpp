@@ -278,12 +278,18 @@ TEST(ByteRing, WrapsResizesAndEndsReadsCleanly)
     EXPECT_EQ(ring.Taken(), 12u);
 
     // A reader waiting on an empty ring wakes for the end of the download.
+    std::atomic<bool> sawItAsleep{false};
     std::thread finisher([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (ring.SleepingReads() == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sawItAsleep = ring.SleepingReads() == 1;
         ring.Finish();
     });
     EXPECT_EQ(ring.Read(out, 1, got), ByteRing::ReadResult::End);
     finisher.join();
+    EXPECT_TRUE(sawItAsleep);
+    EXPECT_EQ(ring.SleepingReads(), 0);
     ByteRing aborted(4);
     std::thread aborter([&] { aborted.Abort(); });
     EXPECT_EQ(aborted.Read(out, 1, got), ByteRing::ReadResult::Aborted);
@@ -385,6 +391,17 @@ TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
             woken = true;
         });
     };
+    // Whether the writer is asleep waiting for that much room within 5 s; one
+    // that is not is stopped, so that a failed check leaves no thread behind.
+    const auto sleeps = [&](std::thread& writer, std::size_t room) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (ring.WantedRoom() != room && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (ring.WantedRoom() == room) return true;
+        ring.StopWaiting();
+        writer.join();
+        return false;
+    };
     // Whether the waiting writer wakes within 5 s; a writer that would sleep
     // on is stopped, so that a fault fails the test instead of hanging it.
     const auto wakes = [&](std::thread& writer) {
@@ -399,22 +416,29 @@ TEST(FrameRing, AWriterWaitsForTheRoomItAskedForOrTheStop)
 
     ASSERT_EQ(ring.Write(frames, 8), 8u);
     std::thread writer = waiter(4);
+    ASSERT_TRUE(sleeps(writer, 4));
+    std::uint32_t wakeUps = ring.WakeUps();
     EXPECT_EQ(ring.Read(out, 3), 3u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(woken);  // three free of the four asked for
+    // Three free of the four asked for: the reader leaves it asleep.
+    EXPECT_EQ(ring.WakeUps(), wakeUps);
+    EXPECT_FALSE(woken);
     EXPECT_EQ(ring.Read(out, 1), 1u);
     EXPECT_TRUE(wakes(writer));
+    EXPECT_EQ(ring.WakeUps(), wakeUps + 1);  // once
 
     // Asking for more than the ring holds waits for it to be empty.
     ASSERT_EQ(ring.Write(frames, 4), 4u);
     std::thread greedy = waiter(100);
+    ASSERT_TRUE(sleeps(greedy, 8));
+    wakeUps = ring.WakeUps();
     EXPECT_EQ(ring.Read(out, 7), 7u);
+    EXPECT_EQ(ring.WakeUps(), wakeUps);
     EXPECT_EQ(ring.Read(out, 1), 1u);
     EXPECT_TRUE(wakes(greedy));
 
     ASSERT_EQ(ring.Write(frames, 8), 8u);
     std::thread stopped = waiter(4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(sleeps(stopped, 4));
     EXPECT_FALSE(woken);
     ring.StopWaiting();
     EXPECT_TRUE(wakes(stopped));

@@ -326,6 +326,7 @@ struct FakeServer::State {
     std::vector<std::string> requests;
     int connections = 0;
     int openConnections = 0;
+    int hangingConnections = 0;
 
     // Touched by the accepting thread only, and by the destructor after it.
     std::list<Worker> workers;
@@ -404,6 +405,12 @@ struct FakeServer::State {
         return false;
     }
 
+    void Counted(int& count, int change)
+    {
+        std::lock_guard lock(mutex);
+        count += change;
+    }
+
     // Runs the script and closes the connection; a step that finds the client
     // gone or the server stopping ends it early.
     void Run(int fd, const Script& script)
@@ -424,7 +431,9 @@ struct FakeServer::State {
                     CloseWithReset(fd);
                     return;
                 case Script::Action::Hang:
+                    Counted(hangingConnections, 1);
                     Idle(fd, wakeFd, {}, true);
+                    Counted(hangingConnections, -1);
                     CloseInOrder(fd);
                     return;
                 case Script::Action::Repeat:
@@ -564,6 +573,12 @@ int FakeServer::OpenConnectionCount() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->openConnections;
+}
+
+int FakeServer::HangingConnectionCount() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->hangingConnections;
 }
 
 SilentServer::SilentServer()

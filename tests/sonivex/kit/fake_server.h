@@ -115,6 +115,9 @@ public:
     // Connections still open: one that a client closed, or that the server's
     // script ended, no longer counts.
     int OpenConnectionCount() const;
+    // Connections whose script has reached its Hang: everything before it
+    // has been sent, and the server only waits for the client to go.
+    int HangingConnectionCount() const;
 
 private:
     struct State;
@@ -130,6 +133,8 @@ public:
     std::string Url(std::string_view path = "/") const { return server_.Url(path); }
     int ConnectionCount() const { return server_.ConnectionCount(); }
     int OpenConnectionCount() const { return server_.OpenConnectionCount(); }
+    // Connections whose request head has arrived (and that wait for ever).
+    int HangingConnectionCount() const { return server_.HangingConnectionCount(); }
 
 private:
     FakeServer server_;

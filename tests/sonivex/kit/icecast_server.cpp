@@ -1,10 +1,14 @@
 #include "icecast_server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -353,6 +357,47 @@ void IcecastServer::StopSource(std::string mount)
     if (found == sources_.end()) return;
     Stop(found->second, 500);
     sources_.erase(found);
+}
+
+std::size_t IcecastServer::BurstBytes(std::string mount) const
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    const std::string request = "GET " + Normalized(mount) + " HTTP/1.0\r\nHost: 127.0.0.1:" +
+                                std::to_string(port_) + "\r\nUser-Agent: ondalux-test-kit\r\n\r\n";
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        close(fd);
+        return 0;
+    }
+    std::string received;
+    std::size_t headEnd = std::string::npos;
+    bool audio = false;
+    // Until the first audio, then 100 ms more.
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd readable{fd, POLLIN, 0};
+        if (left <= 0 || poll(&readable, 1, static_cast<int>(left)) <= 0) break;
+        char buffer[16384];
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        received.append(buffer, static_cast<std::size_t>(got));
+        if (headEnd == std::string::npos && (headEnd = received.find("\r\n\r\n")) != std::string::npos)
+            headEnd += 4;
+        if (!audio && headEnd != std::string::npos && received.size() > headEnd) {
+            audio = true;
+            deadline = Clock::now() + std::chrono::milliseconds(100);
+        }
+    }
+    close(fd);
+    if (!audio || !received.starts_with("HTTP/1.0 200")) return 0;
+    return received.size() - headEnd;
 }
 
 void IcecastServer::SetTitle(std::string mount, std::string title, std::string charset)

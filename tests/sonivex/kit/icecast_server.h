@@ -62,6 +62,14 @@ public:
     // Stops the mount's source; its listeners see the end of the stream.
     void StopSource(std::string mount);
 
+    // What a new listener of the mount gets at once: the bytes of audio that
+    // arrive within 100 ms of the first, that is Icecast's burst for new
+    // listeners (at most IcecastOptions::burstSize; less while the source
+    // has not been on the air for that much) and a little live data. Listens
+    // for that long, after the server's own delay before it starts sending
+    // (half a second or so); 0 when no audio comes within 3 s.
+    std::size_t BurstBytes(std::string mount) const;
+
     // Sets the mount's title through the admin interface (mode=updinfo), as
     // a source client's metadata update would. Without a charset Icecast
     // passes the title's bytes through unchanged (UTF-8 stays UTF-8); with

@@ -224,8 +224,10 @@ TEST(FakeServer, ResetsStallsAndEndlessStreamsEndWhenTheClientLeaves)
         EXPECT_EQ(client.Read(300ms), "head");
         EXPECT_EQ(client.closedBy, -1);  // still open, still silent
         EXPECT_EQ(server.OpenConnectionCount(), 1);
+        EXPECT_EQ(server.HangingConnectionCount(), 1);
     }
     EXPECT_TRUE(Eventually([&] { return server.OpenConnectionCount() == 0; }));
+    EXPECT_EQ(server.HangingConnectionCount(), 0);
     {
         Client client(server.Port());
         client.Send(Get("/endless"));
@@ -266,6 +268,7 @@ TEST(FakeServer, SilentServerAcceptsAndNeverAnswersAndUnusedPortRefuses)
     EXPECT_EQ(client.Read(300ms), "");
     EXPECT_EQ(client.closedBy, -1);
     EXPECT_EQ(silent.ConnectionCount(), 1);
+    EXPECT_EQ(silent.HangingConnectionCount(), 1);
 
     Client refused(kit::UnusedPort());
     EXPECT_FALSE(refused.Connected());
@@ -454,8 +457,14 @@ TEST(Icecast, StreamsAToneWithIcyMetadataAndTakesNewTitles)
     });
     EXPECT_NE(titled.find(title), std::string::npos);
 
+    // On the air for more than a second by now: a new listener gets what
+    // was sent meanwhile at once, far more than the 1600 bytes of 100 ms of
+    // live sound.
+    EXPECT_GT(icecast.BurstBytes("/tone.mp3"), 12000u);
+
     icecast.StopSource("/tone.mp3");
     EXPECT_TRUE(kit::RawExchange(icecast.Port(), listen, 1000, 2000).starts_with("HTTP/1.0 404"));
+    EXPECT_EQ(icecast.BurstBytes("/tone.mp3"), 0u);
 }
 
 TEST(Icecast, OggMountsCarryNoIcyMetadataAndVorbisTitlesStartANewLink)
