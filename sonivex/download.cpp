@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "errors.h"
+#include "threads.h"
 
 namespace sonivex {
 
@@ -127,7 +128,7 @@ std::shared_ptr<Download> Download::Start(DownloadOptions options, Listener list
     std::shared_ptr<Download> download(new Download(std::move(options), std::move(listener)));
     // The thread owns the download as long as it runs; nobody joins it, so
     // that no caller ever waits on a listener call.
-    std::thread([self = download] { self->Run(); }).detach();
+    LaunchThread([self = download] { self->Run(); });
     return download;
 }
 

@@ -12,6 +12,7 @@
 #include "errors.h"
 #include "id3.h"
 #include "playlist.h"
+#include "threads.h"
 
 namespace sonivex {
 
@@ -252,7 +253,7 @@ std::shared_ptr<HlsFeed> HlsFeed::Start(std::string url, HlsPlaylist playlist,
         if (auto self = weak.lock()) self->changed_.notify_all();
     });
     // The thread owns the feed while it runs; nobody waits for it.
-    std::thread([feed] { feed->Run(); }).detach();
+    LaunchThread([feed] { feed->Run(); });
     return feed;
 }
 

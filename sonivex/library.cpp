@@ -6,6 +6,7 @@ extern "C" {
 
 #include "errors.h"
 #include "sync_dispatcher.h"
+#include "threads.h"
 
 namespace sonivex {
 
@@ -74,6 +75,8 @@ bool Library::Free()
         stream->CancelOpen();
     mixer_.RemoveAll();
     if (output) output->Close();
+    // The streams' threads have been told to end; let them, briefly.
+    WaitForThreads(std::chrono::seconds(1));
     return true;
 }
 

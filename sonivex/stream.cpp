@@ -8,6 +8,7 @@
 #include "hls.h"
 #include "playlist.h"
 #include "sync_dispatcher.h"
+#include "threads.h"
 
 namespace sonivex {
 
@@ -246,7 +247,7 @@ void Stream::OnConnectionEnded(int connection)
         EndAudio();
         return;
     }
-    std::thread([self = shared_from_this()] { self->Reconnect(); }).detach();
+    LaunchThread([self = shared_from_this()] { self->Reconnect(); });
 }
 
 void Stream::EndAudio()
@@ -586,7 +587,7 @@ bool Stream::Play(Mixer& mixer)
     if (freed_ || !channel_) return false;
     if (channel_->stopped.load()) return false;
     if (!playing_.exchange(true)) {
-        std::thread([self = shared_from_this()] { self->DecodeLoop(); }).detach();
+        LaunchThread([self = shared_from_this()] { self->DecodeLoop(); });
     }
     mixer.Add(channel_);
     return true;
