@@ -117,6 +117,9 @@ TEST_F(StreamLife, AStalledServerCountsAsGoneAfterTheReadTimeout)
     ASSERT_TRUE(WaitUntil([&] { return Position(stream, BASS_FILEPOS_CONNECTED) == 0; },
                           std::chrono::seconds(4)));
     EXPECT_GT(SecondsSince(start), 0.7);
+    // The download's end reaches its callback just after the position
+    // says so, from the download's own thread: once, not more.
+    EXPECT_TRUE(WaitUntil([&] { return record.Ends() >= 1; }, std::chrono::seconds(2)));
     EXPECT_EQ(record.Ends(), 1);
     // The stream plays out what it had, then stops; its handle stays good.
     ASSERT_TRUE(WaitUntil(
