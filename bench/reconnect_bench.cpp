@@ -230,17 +230,6 @@ Gap PlayerGap(std::vector<std::string> args, const std::string& before, const st
 
 // ---- title lag
 
-std::vector<std::int16_t> Samples(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                               (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    return samples;
-}
-
 std::size_t FileSize(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
@@ -293,13 +282,13 @@ double TitleLag()
     const std::size_t syncFrame = g_bytesAtSync / 4;
     WaitFor([&] { return FileSize(g_disk) / 4 > syncFrame + 44100; }, 10);
     BASS_Free();
-    const std::vector<std::int16_t> samples = Samples(g_disk);
+    const std::string played = ReadAll(g_disk);
     std::remove(g_disk.c_str());
-    std::vector<int> windows;  // crossings per 10 ms of loud sound
-    for (std::size_t start = 0; start + 2 * 441 <= samples.size(); start += 2 * 441)
-        windows.push_back(Crossings(reinterpret_cast<const char*>(samples.data() + start), 441));
-    for (std::size_t w = 0; w + 1 < windows.size(); ++w)
-        if (windows[w] > 30 && windows[w + 1] > 30)
+    // The first two 10 ms windows on end of the high tone.
+    constexpr std::size_t kWindow = 441 * 4;
+    for (std::size_t w = 0; (w + 2) * kWindow <= played.size(); ++w)
+        if (Crossings(played.data() + w * kWindow, 441) > 30 &&
+            Crossings(played.data() + (w + 1) * kWindow, 441) > 30)
             return (static_cast<double>(syncFrame) - static_cast<double>(w * 441)) / 44100.0;
     return -1;
 }
