@@ -7,6 +7,8 @@
 #include <QWindow>
 #include <cstring>
 
+#include "screen_fence.h"
+
 PaintBox::PaintBox(int width, int height, QWidget* parent)
     : QWidget(parent), image_(width, height, QImage::Format_RGB32)
 {
@@ -24,6 +26,40 @@ PaintBox::PaintBox(int width, int height, QWidget* parent)
     resize(width, height);
 }
 
+namespace {
+
+// Where the window's pixels can take a box's rows as they are.
+QImage* PlainImage(QPaintDevice* device, const QRegion& region)
+{
+    if (device == nullptr || device->devType() != QInternal::Image) return nullptr;
+    auto* image = static_cast<QImage*>(device);
+    const bool plain = image->devicePixelRatio() == 1 &&
+                       (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32 ||
+                        image->format() == QImage::Format_ARGB32_Premultiplied) &&
+                       image->rect().contains(region.boundingRect());
+    return plain ? image : nullptr;
+}
+
+// Whether image is the one the X server shows the window from; asked of
+// the system once for each image the store makes.
+bool Shared(const QImage& image)
+{
+    static const uchar* knownBits = nullptr;
+    static QSize knownSize;
+    static bool knownShared = false;
+    if (image.constBits() != knownBits || image.size() != knownSize) {
+        knownBits = image.constBits();
+        knownSize = image.size();
+        knownShared = screen::SharedWithServer(knownBits);
+    }
+    return knownShared;
+}
+
+screen::FlushFence fence;
+bool lastStraight = false;
+
+}  // namespace
+
 bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
 {
     if (boxes.size() == 0) return false;
@@ -34,26 +70,27 @@ bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
     if (region.isEmpty()) return false;
 
     // The backing store is where the screen is drawn from; a box that shows
-    // unscaled on a shown window is copied there, row by row.
+    // unscaled on a shown window is copied there, row by row. Pixels the X
+    // server shows straight from are written as they stand, once the server
+    // has copied the last flush (the fence); any other store is painted the
+    // toolkit's way, between beginPaint and endPaint.
     QBackingStore* store = top->backingStore();
     QWindow* window = top->windowHandle();
     QImage* target = nullptr;
+    bool straight = false;
     if (store != nullptr && window != nullptr && top->isVisible() && window->isExposed() &&
         store->size() == top->size()) {
-        store->beginPaint(region);
-        QPaintDevice* device = store->paintDevice();
-        if (device != nullptr && device->devType() == QInternal::Image)
-            target = static_cast<QImage*>(device);
-        const bool plain = target != nullptr && target->devicePixelRatio() == 1 &&
-                           (target->format() == QImage::Format_RGB32 ||
-                            target->format() == QImage::Format_ARGB32 ||
-                            target->format() == QImage::Format_ARGB32_Premultiplied) &&
-                           target->rect().contains(region.boundingRect());
-        if (!plain) {
-            store->endPaint();
-            target = nullptr;
+        target = PlainImage(store->paintDevice(), region);
+        straight = target != nullptr && Shared(*target);
+        if (straight) {
+            fence.Pass();
+        } else {
+            store->beginPaint(region);
+            target = PlainImage(store->paintDevice(), region);
+            if (target == nullptr) store->endPaint();
         }
     }
+    lastStraight = straight;
     for (PaintBox* box : boxes) {
         const QRect changed = box->changed_;
         box->changed_ = QRect();
@@ -68,10 +105,13 @@ bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
                             4 * changed.x(), 4 * static_cast<std::size_t>(changed.width()));
     }
     if (target == nullptr) return true;
-    store->endPaint();
+    if (!straight) store->endPaint();
     store->flush(region, window, QPoint());
+    if (straight) fence.Mark();
     return true;
 }
+
+bool PaintBox::LastShownStraight() { return lastStraight; }
 
 void PaintBox::paintEvent(QPaintEvent* event)
 {

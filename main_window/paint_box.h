@@ -3,9 +3,11 @@
 // a copy is a row copy. After a tick's copies, ShowChanges puts what they
 // changed on the screen: straight into the window's backing store and out
 // in one flush for all the boxes, where the store holds plain 32-bit
-// pixels; else by asking the toolkit to repaint those parts. A tick whose
-// copies changed nothing copies and flushes nothing. A repaint of the box
-// (an exposed part, a grab) draws its image.
+// pixels; where the X server shows the window from that very memory, it
+// skips the toolkit's round trip before each paint and waits on a fence
+// instead (screen_fence.h). Any other way, it asks the toolkit to repaint
+// those parts. A tick whose copies changed nothing copies and flushes
+// nothing. A repaint of the box (an exposed part, a grab) draws its image.
 #pragma once
 
 #include <QImage>
@@ -28,6 +30,9 @@ public:
     // After a tick's block copies onto boxes of one window. Returns whether
     // anything changed (and so went to the screen).
     static bool ShowChanges(std::initializer_list<PaintBox*> boxes);
+    // Whether the last ShowChanges wrote into pixels the X server shows the
+    // window from, without the toolkit's paint (and its round trip).
+    static bool LastShownStraight();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
