@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QGroupBox>
+#include <QMenu>
 #include <QPainter>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -28,8 +29,10 @@
 #include "shell.h"
 #include "sonivex.h"
 #include "spectrum_vis.h"
+#include "station_address_dialog.h"
 #include "station_button.h"
 #include "station_pictures.h"
+#include "station_slots.h"
 #include "status_bar.h"
 #include "stream_worker.h"
 #include "window_messages.h"
@@ -214,6 +217,11 @@ void TFormMain::BuildStationPanel()
         button->setGeometry(8 + 56 * column, 14 + 32 * row, 48, 25);
         StationGroup->addButton(button, k - 1);  // the tag: the catalogue index
         StationButtons[k - 1] = button;
+        // A right click offers to change the slot's address.
+        button->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(button, &QWidget::customContextMenuRequested, this, [this, button, k](const QPoint& at) {
+            StationMenu(k - 1)->popup(button->mapToGlobal(at));
+        });
     }
     SpeedButton1 = new StationButton(QString(), QPixmap(), 0, GroupBox1);
     SpeedButton1->setGeometry(498, 32, 23, 17);
@@ -298,11 +306,11 @@ void TFormMain::FormCreate()
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, ProxyText);
 
+    ReadSlotAddresses();
     for (int i = 0; i < 100; ++i) {
-        StationButtons[i]->setToolTip(PlainHint(Shown(StationAddresses[i])));
         // A screen reader names the slot and reads its address.
         StationButtons[i]->setAccessibleName(QString::fromUtf8("Станция ") + QString::number(i + 1));
-        StationButtons[i]->setAccessibleDescription(Shown(StationAddresses[i]));
+        ShowSlotAddress(i);
     }
 
     CircleView = std::make_unique<TCircleScope>(201, 118);
@@ -330,7 +338,7 @@ void TFormMain::FormCreate()
     decoration_ = StationDecoration(StationIndex);
     SetEditText(settings.lastStation + decoration_);
     StationIndex = ClampStationIndex(StationIndex);
-    StartStreamWorker(StationAddresses[StationIndex]);
+    StartStreamWorker(SlotAddress(StationIndex));
 
     CurrentTitle.clear();
     LastLoggedTitle.clear();
@@ -390,8 +398,8 @@ void TFormMain::Button1Click(QAbstractButton* button)
 {
     const int tag = StationGroup->id(button);
     if (tag < 0 || tag > 99) return;
-    SetEditText(StationAddresses[tag]);
-    if (StartStreamWorker(StationAddresses[tag])) StationIndex = tag;
+    SetEditText(SlotAddress(tag));
+    if (StartStreamWorker(SlotAddress(tag))) StationIndex = tag;
 }
 
 void TFormMain::EditInputKeyDown(int key)
@@ -414,6 +422,82 @@ void TFormMain::StepStation(int delta)
     StationButtons[static_cast<std::size_t>(slot)]->click();
 }
 
+void TFormMain::ShowSlotAddress(int slot)
+{
+    StationButton* button = StationButtons[static_cast<std::size_t>(slot)];
+    button->setToolTip(PlainHint(Shown(SlotAddress(slot))));
+    button->setAccessibleDescription(Shown(SlotAddress(slot)));
+}
+
+QMenu* TFormMain::StationMenu(int slot)
+{
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(menu->addAction(QString::fromUtf8("Записать сюда адрес из строки")), &QAction::triggered, this,
+            [this, slot] { StoreEditText(slot); });
+    connect(menu->addAction(QString::fromUtf8("Изменить адрес...")), &QAction::triggered, this,
+            [this, slot] { EditSlotAddress(slot); });
+    QAction* restore = menu->addAction(QString::fromUtf8("Вернуть исходный адрес"));
+    restore->setEnabled(SlotHasOwnAddress(slot));
+    connect(restore, &QAction::triggered, this, [this, slot] { RestoreStation(slot); });
+    return menu;
+}
+
+bool TFormMain::StoreEditText(int slot)
+{
+    const std::string text = EditText();
+    // The start-up text is the last address box text with the program's
+    // decoration: not an address to keep.
+    if (text.find_first_not_of(" \t") == std::string::npos ||
+        (!decoration_.empty() && text.find(decoration_) != std::string::npos)) {
+        MessageBeep(MB_OK);
+        return false;
+    }
+    return StoreStation(slot, text);
+}
+
+StationAddressDialog* TFormMain::EditSlotAddress(int slot)
+{
+    if (slot < 0 || slot > 99) return nullptr;
+    auto* dialog = new StationAddressDialog(slot, SlotAddress(slot), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] { StoreStation(dialog->Slot(), dialog->Address()); });
+    dialog->open();
+    return dialog;
+}
+
+bool TFormMain::StoreStation(int slot, const std::string& address)
+{
+    if (slot < 0 || slot > 99) return false;
+    const std::string refusal = AddressRefusal(address);
+    if (!refusal.empty()) {
+        MessageBoxA(handle_, (Ansi("Адрес станции ") + std::to_string(slot + 1) + Ansi(" не изменён. ") + refusal).c_str(),
+                    kProgramName, MB_OK);
+        return false;
+    }
+    const SlotWrite written = StoreSlotAddress(slot, address);
+    ShowSlotAddress(slot);
+    if (written == SlotWrite::Failed) SayUnwritten(slot);
+    return true;
+}
+
+bool TFormMain::RestoreStation(int slot)
+{
+    if (slot < 0 || slot > 99) return false;
+    const SlotWrite written = RestoreSlotAddress(slot);
+    ShowSlotAddress(slot);
+    if (written == SlotWrite::Failed) SayUnwritten(slot);
+    return true;
+}
+
+void TFormMain::SayUnwritten(int slot)
+{
+    const std::string message = Ansi("Не удалось записать файл настроек ") + SettingsFileName() +
+                                Ansi(". Адрес станции ") + std::to_string(slot + 1) +
+                                Ansi(" действует, а записать его программа попробует ещё раз при выходе.");
+    MessageBoxA(handle_, message.c_str(), kProgramName, MB_ICONERROR);
+}
+
 void TFormMain::StopPlaying()
 {
     if (!StopStream()) return;
@@ -426,7 +510,7 @@ void TFormMain::StopPlaying()
 
 void TFormMain::PlayAgain()
 {
-    StartStreamWorker(StartedAddress.empty() ? std::string(StationAddresses[StationIndex]) : StartedAddress);
+    StartStreamWorker(StartedAddress.empty() ? SlotAddress(StationIndex) : StartedAddress);
 }
 
 namespace {

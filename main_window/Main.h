@@ -15,11 +15,13 @@
 class QAbstractButton;
 class QButtonGroup;
 class QGroupBox;
+class QMenu;
 class QRadioButton;
 class QScrollBar;
 class QTimer;
 class QToolButton;
 class PaintBox;
+class StationAddressDialog;
 class StationButton;
 class TStatusBar;
 
@@ -117,6 +119,22 @@ public:
     void StepStation(int delta);
     void StopPlaying();
     void PlayAgain();
+    // The preset slots' own addresses (station_slots.h). The right-click
+    // menu of slot 0 to 99 (the caller shows it; it goes when closed); its
+    // three entries: the address box's text into the slot (refused with the
+    // beep when the box is empty or holds the start-up text), the dialog
+    // with the slot's address (shown window-modal and returned), the
+    // compiled-in address back.
+    QMenu* StationMenu(int slot);
+    bool StoreEditText(int slot);
+    StationAddressDialog* EditSlotAddress(int slot);
+    bool RestoreStation(int slot);
+    // Gives the slot address (bytes) as its own; an address the slot cannot
+    // hold is refused with a message box saying why. Returns whether the
+    // slot took it (a settings file that cannot be written is said, but the
+    // address holds).
+    bool StoreStation(int slot, const std::string& address);
+
     // The station's name as its server gave it (bytes), empty before it did.
     const std::string& StationName() const { return stationName_; }
 
@@ -140,6 +158,8 @@ private:
     void BuildStationPanel();
     void BuildPictures();
     void BuildVolumeAndStatus();
+    void ShowSlotAddress(int slot);  // the button's hint and description
+    void SayUnwritten(int slot);
 
     HWND handle_ = nullptr;
     bool centred_ = false;
