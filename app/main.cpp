@@ -11,9 +11,12 @@
 #include <thread>
 
 #include "About.h"
+#include "Directory.h"
 #include "Main.h"
 #include "Option.h"
+#include "StationAddresses.h"
 #include "Writer.h"
+#include "directory_server.h"
 #include "end_signals.h"
 #include "folders.h"
 #include "mpris.h"
@@ -78,6 +81,26 @@ int main(int argc, char** argv)
     formMain->AboutForm = aboutForm.get();
     formMain->FormWriter = formWriter.get();
 
+    // The station directory, opened from the options window. What it plays
+    // goes into the address box and starts as Enter there would.
+    auto formDirectory = std::make_unique<TFormDirectory>(DirectoryServer());
+    formDirectory->play = [main = formMain.get()](const std::string& address) {
+        main->SetEditText(address);
+        main->EditInputKeyDown(13);
+    };
+    formDirectory->store = [main = formMain.get()](int slot, const std::string& address) {
+        return main->StoreStation(slot, address);
+    };
+    formDirectory->slotAddress = [](int slot) -> std::string {
+        return slot >= 0 && slot < 100 ? StationAddresses[static_cast<std::size_t>(slot)] : "";
+    };
+    QObject::connect(formOption.get(), &TFormOption::DirectoryRequested, formDirectory.get(),
+                     [window = formDirectory.get()] {
+                         window->show();
+                         window->raise();
+                         window->activateWindow();
+                     });
+
     // The desktop's media controls, when there is a session bus.
     auto mpris = std::make_unique<MprisService>(formMain.get());
     mpris->Register(QDBusConnection::sessionBus());
@@ -97,6 +120,8 @@ int main(int argc, char** argv)
     // end frees the stream and the library and writes the settings.
     mpris.reset();  // off the bus before the window it speaks for goes
     formMain->FormOption = formMain->AboutForm = formMain->FormWriter = nullptr;
+    // The directory's callbacks name the main window.
+    formDirectory.reset();
     formWriter.reset();  // the log's footer and its file
     aboutForm.reset();
     formOption.reset();

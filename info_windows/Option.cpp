@@ -1,6 +1,7 @@
 #include "Option.h"
 
 #include <QLabel>
+#include <QPushButton>
 
 #include "program_font.h"
 #include "window_look.h"
@@ -28,6 +29,12 @@ TFormOption::TFormOption() : QWidget(nullptr, Qt::Window)
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setGeometry(88, 80, 159, 13);
     WidenToText(Label1);
+
+    // Below the label, never over it, whatever font stands in.
+    ButtonDirectory = new QPushButton(QString::fromUtf8("Каталог станций..."), this);
+    ButtonDirectory->adjustSize();
+    ButtonDirectory->move(Label1->x(), Label1->geometry().bottom() + 1 + 16);
+    connect(ButtonDirectory, &QPushButton::clicked, this, &TFormOption::DirectoryRequested);
 }
 
 void TFormOption::showEvent(QShowEvent* event)

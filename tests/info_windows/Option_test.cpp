@@ -1,5 +1,5 @@
-// The options window on the offscreen platform: a placeholder that only
-// shows and hides.
+// The options window on the offscreen platform: a placeholder that shows
+// and hides, and opens the station directory.
 #include "Option.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
 
 #include "closing.h"
 
@@ -29,6 +31,19 @@ TEST(OptionTest, ThePlaceholderSaysOptionsDoNotWorkYet)
     // An ordinary window: sizeable, with the usual caption buttons.
     EXPECT_EQ(form.windowFlags() & Qt::WindowType_Mask, Qt::Window);
     EXPECT_NE(form.minimumSize(), form.maximumSize());
+}
+
+TEST(OptionTest, ItsButtonBelowTheLabelAsksForTheDirectory)
+{
+    TFormOption form;
+    form.show();
+    EXPECT_EQ(form.ButtonDirectory->text(), QString::fromUtf8("Каталог станций..."));
+    EXPECT_GT(form.ButtonDirectory->y(), form.Label1->geometry().bottom());
+    EXPECT_FALSE(form.ButtonDirectory->geometry().intersects(form.Label1->geometry()));
+    EXPECT_TRUE(form.rect().contains(form.ButtonDirectory->geometry()));
+    QSignalSpy asked(&form, &TFormOption::DirectoryRequested);
+    form.ButtonDirectory->click();
+    EXPECT_EQ(asked.count(), 1);
 }
 
 TEST(OptionTest, ItOpensAtItsPlaceAndSizeFrameIncluded)
