@@ -14,8 +14,8 @@
 #include "Directory.h"
 #include "Main.h"
 #include "Option.h"
-#include "StationAddresses.h"
 #include "Writer.h"
+#include "directory_link.h"
 #include "directory_server.h"
 #include "end_signals.h"
 #include "folders.h"
@@ -84,22 +84,7 @@ int main(int argc, char** argv)
     // The station directory, opened from the options window. What it plays
     // goes into the address box and starts as Enter there would.
     auto formDirectory = std::make_unique<TFormDirectory>(DirectoryServer());
-    formDirectory->play = [main = formMain.get()](const std::string& address) {
-        main->SetEditText(address);
-        main->EditInputKeyDown(13);
-    };
-    formDirectory->store = [main = formMain.get()](int slot, const std::string& address) {
-        return main->StoreStation(slot, address);
-    };
-    formDirectory->slotAddress = [](int slot) -> std::string {
-        return slot >= 0 && slot < 100 ? StationAddresses[static_cast<std::size_t>(slot)] : "";
-    };
-    QObject::connect(formOption.get(), &TFormOption::DirectoryRequested, formDirectory.get(),
-                     [window = formDirectory.get()] {
-                         window->show();
-                         window->raise();
-                         window->activateWindow();
-                     });
+    LinkDirectory(*formDirectory, *formMain, *formOption);
 
     // The desktop's media controls, when there is a session bus.
     auto mpris = std::make_unique<MprisService>(formMain.get());

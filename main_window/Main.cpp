@@ -389,12 +389,6 @@ void TFormMain::SetEditText(const std::string& bytes)
     EditInput->SetProgramText(editShown_);
 }
 
-bool TFormMain::StoreStation(int, const std::string&)
-{
-    // filled in with the editable presets
-    return false;
-}
-
 void TFormMain::SetCaption(const std::string& prefix, const std::string& title)
 {
     setWindowTitle(Shown(prefix) + Shown(title));

@@ -143,9 +143,6 @@ public:
     // The address box's text as bytes, and setting it from bytes.
     std::string EditText() const;
     void SetEditText(const std::string& bytes);
-    // Writes address (bytes) into preset slot 0 to 99, as the station
-    // directory asks; false when it was not written.
-    bool StoreStation(int slot, const std::string& address);
 
 signals:
     // Something the desktop shows of the playback changed: a status of the
