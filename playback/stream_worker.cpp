@@ -12,15 +12,13 @@ std::string StartedAddress;
 std::atomic<bool> WorkerBusy{false};
 std::atomic<HWND> MainWindowHandle{nullptr};
 
+std::atomic<std::chrono::milliseconds> BufferWaitLimit{kBufferWaitLimit};
+
 namespace {
 
 // How long the buffer may stand still before the wait gives up on it, and
 // the least time between two passes of the wait.
 constexpr auto kStallLimit = std::chrono::seconds(10);
-// However slowly it rises, the wait ends this long after it began: a
-// stream that trickles in plays with what it has, and every other station
-// is refused only this long.
-constexpr auto kWaitLimit = std::chrono::seconds(30);
 constexpr auto kPassInterval = std::chrono::milliseconds(10);
 
 void Send(TStreamStatus code, LPARAM value)
@@ -61,7 +59,7 @@ bool WaitForBuffer(HSTREAM stream)
         }
         // A connection that ended or stands still fills no more.
         if (BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0 || now - lastRise >= kStallLimit ||
-            now - began >= kWaitLimit)
+            now - began >= BufferWaitLimit.load())
             return buffered;
     }
 }

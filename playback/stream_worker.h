@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,6 +50,12 @@ extern std::atomic<HSTREAM> CurrentStream;
 extern std::atomic<bool> WorkerBusy;
 // Where the status messages go; set at start-up before the first worker.
 extern std::atomic<HWND> MainWindowHandle;
+
+// However slowly the buffer rises, the open's wait for it ends this long
+// after it began, and the stream plays with what it has: 30 s. Tests of the
+// rule shorten it; nothing else changes it.
+constexpr std::chrono::milliseconds kBufferWaitLimit = std::chrono::seconds(30);
+extern std::atomic<std::chrono::milliseconds> BufferWaitLimit;
 
 // Main thread only. While a worker runs: the default beep, nothing started,
 // false. Otherwise starts StreamOpenWorker on its own copy of address and
