@@ -4,9 +4,13 @@
 // the slot's own address.
 #pragma once
 
+#include <memory>
+
 class TFormDirectory;
 class TFormMain;
 class TFormOption;
 
-// The directory must not outlive the main window.
-void LinkDirectory(TFormDirectory& directory, TFormMain& main, TFormOption& options);
+// The directory window is made into held the first time the options window
+// asks for it, for the server of the settings file: a run that never opens
+// it neither builds it nor loads the network. held must go before main.
+void LinkDirectory(std::unique_ptr<TFormDirectory>& held, TFormMain& main, TFormOption& options);

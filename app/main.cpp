@@ -16,7 +16,6 @@
 #include "Option.h"
 #include "Writer.h"
 #include "directory_link.h"
-#include "directory_server.h"
 #include "end_signals.h"
 #include "folders.h"
 #include "mpris.h"
@@ -83,8 +82,8 @@ int main(int argc, char** argv)
 
     // The station directory, opened from the options window. What it plays
     // goes into the address box and starts as Enter there would.
-    auto formDirectory = std::make_unique<TFormDirectory>(DirectoryServer());
-    LinkDirectory(*formDirectory, *formMain, *formOption);
+    std::unique_ptr<TFormDirectory> formDirectory;
+    LinkDirectory(formDirectory, *formMain, *formOption);
 
     // The desktop's media controls, when there is a session bus.
     auto mpris = std::make_unique<MprisService>(formMain.get());

@@ -36,15 +36,21 @@ TEST_F(ProgramTest, ADirectoryStationPlaysThroughTheAddressBoxAndFillsASlot)
                                .Close());
     proxy.Route(kStream, Station("Blues Room Live"));
 
+    // The directory server is the settings file's.
+    std::ofstream("Ondalux.ini", std::ios::binary) << "[Directory]\r\nServer=" << directory.Url() << "\r\n";
     Start();
     ASSERT_TRUE(WorkerDone());
     TFormOption options;
-    TFormDirectory form(QString::fromStdString(directory.Url()));
-    LinkDirectory(form, *window, options);
+    std::unique_ptr<TFormDirectory> held;
+    LinkDirectory(held, *window, options);
+    EXPECT_EQ(held, nullptr);  // made when first asked for
 
     options.show();
     options.ButtonDirectory->click();
+    ASSERT_NE(held, nullptr);
+    TFormDirectory& form = *held;
     EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.Client->Server().toStdString(), directory.Url());
 
     form.EditName->setText("blues");
     form.ButtonFind->click();
@@ -83,6 +89,14 @@ TEST_F(ProgramTest, ADirectoryStationPlaysThroughTheAddressBoxAndFillsASlot)
     window->StationButtons[6]->click();
     ASSERT_TRUE(WorkerDone());
     EXPECT_EQ(Panel(0), "Blues Room Live");
+
+    // Asked for again, the same window comes back with what it found.
+    form.hide();
+    options.ButtonDirectory->click();
+    EXPECT_EQ(held.get(), &form);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.ListStations->topLevelItemCount(), 1);
+    held.reset();
 }
 
 }  // namespace
