@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -162,9 +163,15 @@ TEST(PlayTool, ItSaysWhyAStreamEnded)
          {"connection lost, reconnecting (1)", "back", "connection lost, reconnecting (1)",
           "connection lost, reconnecting (2)", broke, "stream ended"}},
     };
-    for (const Case& c : cases) {
+    // The three players at once: each has a path of its own.
+    std::vector<std::unique_ptr<Player>> players;
+    for (const Case& c : cases)
+        players.push_back(std::make_unique<Player>(server.Url(c.path),
+                                                   std::vector<std::string>{"--reconnect", c.reconnect}));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        Player& player = *players[i];
         SCOPED_TRACE(c.path);
-        Player player(server.Url(c.path), {"--reconnect", c.reconnect});
         ASSERT_TRUE(player.Spawned());
         ASSERT_TRUE(player.WaitForExit(std::chrono::seconds(20))) << player.Output();
         // The lines in this order, others between them.
