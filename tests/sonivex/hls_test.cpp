@@ -71,7 +71,7 @@ TEST_F(Hls, AFinishedStationPlaysEverySegmentAndEnds)
     for (const char* codec : {"aac", "mp3"}) {
         SCOPED_TRACE(codec);
         const std::string folder = std::string("/") + codec + "/";
-        const auto files = kit::EncodeHls(codec, 6, 1000, 2);
+        const auto files = kit::EncodeHls(codec, 3, 1000, 1);
         // A segment that cannot be had is skipped.
         Serve(folder, files, {"seg1.ts"});
         const HSTREAM stream = Open(server.Url(folder + "list.m3u8"));
@@ -91,7 +91,7 @@ TEST_F(Hls, AFinishedStationPlaysEverySegmentAndEnds)
 
 TEST_F(Hls, FragmentedMp4SegmentsPlayAfterTheirInitialisation)
 {
-    const auto files = kit::EncodeHls("aac", 6, 1000, 2, false, /*fmp4=*/true);
+    const auto files = kit::EncodeHls("aac", 3, 1000, 1, false, /*fmp4=*/true);
     ASSERT_TRUE(files.count("init.mp4"));
     Serve("/fmp4/", files);
     const HSTREAM stream = Open(server.Url("/fmp4/list.m3u8"));
