@@ -175,8 +175,13 @@ TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
             return std::find(titles.begin(), titles.end(), "StreamTitle='Last';") != titles.end();
         },
         std::chrono::seconds(5)));
-    EXPECT_EQ(syncs.Titles(), (std::vector<std::string>{"StreamTitle='B';", "StreamTitle='C';",
-                                                        "StreamTitle='A';", "StreamTitle='Last';"}));
+    // The first title is already in the tags when the sync is set, but its
+    // sound may not have been reached yet: then it comes once more, as the
+    // first. Never twice.
+    std::vector<std::string> titles = syncs.Titles();
+    if (!titles.empty() && titles.front() == "StreamTitle='A';") titles.erase(titles.begin());
+    EXPECT_EQ(titles, (std::vector<std::string>{"StreamTitle='B';", "StreamTitle='C';", "StreamTitle='A';",
+                                                "StreamTitle='Last';"}));
     EXPECT_EQ(BASS_ChannelSetSync(stream, 99, 0, &SyncRecord::Proc, &syncs), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
     BASS_StreamFree(stream);
