@@ -16,6 +16,7 @@
 
 #include "fake_server.h"
 #include "test_sounds.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -72,17 +73,6 @@ int WaitFor(pid_t pid, std::chrono::milliseconds timeout)
     return -1;
 }
 
-// Waits until done() or the timeout, checking every 10 ms.
-bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-{
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 // The program's worker tells the window "connecting" and waits for the main
 // thread to take that before it connects, so once the station's server has
 // its request, the program is up, its windows are made and its event loop
@@ -135,7 +125,9 @@ TEST(Shutdown, ASettingsFileThatCannotBeWrittenDoesNotHoldAnEndSignal)
         std::ofstream(folder + "/Ondalux.ini") << "[Ondalux]\r\nLastNamber=3\r\n";
         std::filesystem::permissions(folder + "/Ondalux.ini", std::filesystem::perms::owner_read);
     });
-    EXPECT_TRUE(Eventually([&] { return proxy.HangingConnectionCount() > 0; })) << kUp;
+    EXPECT_TRUE(kit::WaitUntil([&] { return proxy.HangingConnectionCount() > 0; },
+                               std::chrono::seconds(10)))
+        << kUp;
     EndsWithinASecond(run, SIGTERM);
     // Nobody was there to read a box: the message went to standard error.
     EXPECT_NE(ReadFile(run.folder + "/stderr.txt").find("Unable to write to .\\Ondalux.ini"), std::string::npos)
@@ -185,7 +177,9 @@ TEST(Shutdown, AWorkerStillOpeningAStationDoesNotHoldTheProgram)
     kit::SilentServer proxy;  // every station connects and never answers
     Launched run = Launch(proxy.Url(""));
     // The worker is opening the first station: the server has its request.
-    EXPECT_TRUE(Eventually([&] { return proxy.HangingConnectionCount() > 0; })) << kUp;
+    EXPECT_TRUE(kit::WaitUntil([&] { return proxy.HangingConnectionCount() > 0; },
+                               std::chrono::seconds(10)))
+        << kUp;
     EndsWithinASecond(run, SIGTERM);
     EXPECT_NE(ReadFile(run.folder + "/Ondalux.ini").find("LastNamber=0"), std::string::npos);
     std::filesystem::remove_all(run.folder);

@@ -15,6 +15,7 @@
 
 #include "library.h"
 #include "sonivex.h"
+#include "wait_until.h"
 
 namespace sonivex_test {
 
@@ -69,16 +70,7 @@ inline std::vector<std::string> TagLines(const char* block)
     return lines;
 }
 
-// Waits, checking every 10 ms, until done() or the timeout.
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
+using kit::WaitUntil;
 
 // The frames of the stream the output has taken so far (the silence of a
 // stream that ran dry included), read without looking at the sound data:

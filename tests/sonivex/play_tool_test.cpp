@@ -19,6 +19,7 @@
 
 #include "fake_server.h"
 #include "test_sounds.h"
+#include "wait_until.h"
 
 extern char** environ;
 
@@ -89,16 +90,6 @@ private:
     int exitCode_ = -1;
 };
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    const auto until = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 TEST(PlayTool, ASignalEndsItWhileTheStationIsStillOpening)
 {
     kit::SilentServer silent;
@@ -123,7 +114,7 @@ TEST(PlayTool, ASignalEndsItWhileTheStationIsStillOpening)
         Player player(c.address);
         ASSERT_TRUE(player.Spawned());
         // The open has begun: the server has its connection.
-        ASSERT_TRUE(WaitUntil(c.opening, std::chrono::seconds(5)));
+        ASSERT_TRUE(kit::WaitUntil(c.opening, std::chrono::seconds(5)));
         const auto signalled = Clock::now();
         player.Signal(c.signal);
         ASSERT_TRUE(player.WaitForExit(std::chrono::seconds(3))) << player.Output();
