@@ -125,7 +125,11 @@ TEST(DirectoryClientTest, AnAnswerIsRememberedButAFailureIsNot)
     client.Search({"jazz", "", "", ""});
     ASSERT_TRUE(answers.WaitFor(2));
     EXPECT_EQ(answers.results[1].stations.size(), 3u);
-    EXPECT_EQ(directory.Searches().size(), 2u);
+    // Twice asked; the toolkit may send a request once more when its
+    // connection fails before the answer (seen on a loaded machine), so the
+    // count is taken, not assumed.
+    const std::size_t asked = directory.Searches().size();
+    EXPECT_GE(asked, 2u);
 
     // The same question again is answered from memory, yet not before
     // Search has returned, as an answer from the server would be.
@@ -134,13 +138,15 @@ TEST(DirectoryClientTest, AnAnswerIsRememberedButAFailureIsNot)
     EXPECT_TRUE(answers.results.size() == 2u);
     ASSERT_TRUE(answers.WaitFor(3));
     EXPECT_EQ(answers.results[2].stations.size(), 3u);
-    EXPECT_EQ(directory.Searches().size(), 2u);
+    EXPECT_EQ(directory.Searches().size(), asked);
 
     // Another question goes to the server.
     client.Search({"jazz", "", "", "german"});
     ASSERT_TRUE(answers.WaitFor(4));
     EXPECT_TRUE(answers.results[3].stations.empty());
-    EXPECT_EQ(directory.Searches().size(), 3u);
+    const std::vector<std::string> searches = directory.Searches();
+    ASSERT_GT(searches.size(), asked);
+    EXPECT_NE(searches.back().find("language=german"), std::string::npos) << searches.back();
 }
 
 TEST(DirectoryClientTest, ANewSearchAbandonsTheOneUnderWay)
