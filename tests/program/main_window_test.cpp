@@ -386,8 +386,15 @@ TEST_F(ProgramTest, AnIcecastStationTypedIntoTheAddressBoxPlaysWithItsNameAndTit
     info.name = "Ondalux Jazz";
     icecast.StartSource("/jazz.mp3", "mp3", 440, 128, info);
     // On the air for a while, so that the server's burst fills three
-    // quarters of the buffer (5 s at 128 kbps) at once.
-    ASSERT_TRUE(Pump([&] { return icecast.BurstBytes("/jazz.mp3") >= 80000 * 3 / 4; }, 15000));
+    // quarters of the buffer at once; of 2 s at 128 kbps, not the library's
+    // 5 s, so that the title is heard 2 s after it is sent.
+    ASSERT_TRUE(Pump([&] { return icecast.BurstBytes("/jazz.mp3") >= 32000 * 3 / 4; }, 15000));
+    const DWORD usualBuffer = BASS_GetConfig(BASS_CONFIG_NET_BUFFER);
+    BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 2000);
+    struct Restore {
+        DWORD ms;
+        ~Restore() { BASS_SetConfig(BASS_CONFIG_NET_BUFFER, ms); }
+    } restore{usualBuffer};
 
     Start();
     ASSERT_TRUE(WorkerDone());  // slot 1 through the proxy: not found

@@ -153,7 +153,7 @@ TEST(DiskOutput, ATitleChangesWhenItsSoundIsHeardNotWhenItArrives)
     const char* path = std::getenv("SDL_DISKAUDIOFILE");
     ASSERT_NE(path, nullptr);
     std::remove(path);
-    const std::string low = kit::EncodeTone("mp3", 4, 500);
+    const std::string low = kit::EncodeTone("mp3", 2, 500);
     const std::string high = kit::EncodeTone("mp3", 6, 2000);
     const std::string audio = low + high;
     constexpr std::size_t kMetaint = 500;
@@ -211,7 +211,7 @@ TEST(DiskOutput, AReconnectedStreamResumesWithoutAClickOrOldSound)
     kit::FakeServer server;
     // 1000 Hz until the server drops the listener, then 700 Hz.
     server.RouteSequence("/live",
-                         {kit::Script().Send(head).SendSlowly(kit::EncodeTone("mp3", 6, 1000), 4000, 240),
+                         {kit::Script().Send(head).SendSlowly(kit::EncodeTone("mp3", 3, 1000), 4000, 240),
                           kit::Script().Send(head).Repeat(kit::EncodeTone("mp3", 4, 700), 0)});
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
     BASS_SetConfig(BASS_CONFIG_BUFFER, 500);

@@ -148,27 +148,56 @@ TEST_F(Hostile, WavAndMislabelledStreamsPlay)
         {"Ogg Vorbis as audio/mpeg", "vorbis", "audio/mpeg"},
         {"Ogg Opus as audio/aac", "opus", "audio/aac"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string sound = kit::EncodeTone(c.codec, 3, 1000);
-        std::vector<std::string> lines;
-        if (!c.contentType.empty()) lines.push_back("Content-Type: " + c.contentType);
-        server.Route("/" + c.codec + c.contentType,
-                     Script().Send(Script::HttpHead(200, "OK", lines) + sound).Hang());
-        const HSTREAM stream = Open(server.Url("/" + c.codec + c.contentType));
-        ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-        ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-        // The tone reaches the output: samples near full scale.
-        EXPECT_TRUE(WaitUntil(
-            [&] {
+    // All at once, each on a thread of its own (the error code is the
+    // thread's).
+    struct Outcome {
+        HSTREAM stream = 0;
+        int error = 0;
+        bool played = false;
+        bool loud = false;
+        std::string failure;  // of the encoder
+    };
+    std::vector<Outcome> outcomes(std::size(cases));
+    std::vector<std::thread> plays;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        plays.emplace_back([&, i] {
+            const Case& c = cases[i];
+            Outcome& outcome = outcomes[i];
+            std::string sound;
+            try {
+                sound = kit::EncodeTone(c.codec, 3, 1000);
+            } catch (const std::exception& e) {
+                outcome.failure = e.what();
+                return;
+            }
+            std::vector<std::string> lines;
+            if (!c.contentType.empty()) lines.push_back("Content-Type: " + c.contentType);
+            server.Route("/" + c.codec + c.contentType,
+                         Script().Send(Script::HttpHead(200, "OK", lines) + sound).Hang());
+            outcome.stream = Open(server.Url("/" + c.codec + c.contentType));
+            outcome.error = BASS_ErrorGetCode();
+            if (outcome.stream == 0) return;
+            outcome.played = BASS_ChannelPlay(outcome.stream, 0);
+            // The tone reaches the output: samples near full scale.
+            const auto loud = [&] {
                 std::int16_t frames[2 * 512];
-                if (BASS_ChannelGetData(stream, frames, sizeof frames) != sizeof frames) return false;
+                if (BASS_ChannelGetData(outcome.stream, frames, sizeof frames) != sizeof frames)
+                    return false;
                 int loudest = 0;
                 for (const std::int16_t sample : frames) loudest = std::max(loudest, std::abs(int{sample}));
                 return loudest > 20000;
-            },
-            std::chrono::seconds(5)));
-        BASS_StreamFree(stream);
+            };
+            outcome.loud = outcome.played && WaitUntil(loud, std::chrono::seconds(5));
+            BASS_StreamFree(outcome.stream);
+        });
+    for (std::thread& play : plays) play.join();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        ASSERT_EQ(outcomes[i].failure, "");
+        EXPECT_NE(outcomes[i].stream, 0u) << outcomes[i].error;
+        if (outcomes[i].stream == 0) continue;
+        EXPECT_TRUE(outcomes[i].played);
+        EXPECT_TRUE(outcomes[i].loud);
     }
 }
 
