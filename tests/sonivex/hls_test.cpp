@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "fake_server.h"
 #include "library_test.h"
@@ -181,11 +182,18 @@ TEST_F(Hls, Id3SongsChangeWithTheSoundOfTheirSegment)
         const char* codec;
         bool packed;
     };
-    for (const Kind kind : {Kind{"aac", true}, Kind{"mp3", true}, Kind{"aac", false}}) {
+    const auto play = [&](const Kind kind) {
         const std::string folder =
             std::string("/") + kind.codec + (kind.packed ? "-packed/" : "-timed/");
         SCOPED_TRACE(folder);
-        Serve(folder, kit::EncodeHlsSongs(kind.codec, songs, 1, kind.packed));
+        std::map<std::string, std::string> files;
+        try {
+            files = kit::EncodeHlsSongs(kind.codec, songs, 1, kind.packed);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+            return;
+        }
+        Serve(folder, files);
         const HSTREAM stream = Open(server.Url(folder + "list.m3u8"));
         ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
         // The first song at once, whatever encoding its tag used.
@@ -216,7 +224,13 @@ TEST_F(Hls, Id3SongsChangeWithTheSoundOfTheirSegment)
             },
             std::chrono::seconds(10)));
         BASS_StreamFree(stream);
-    }
+    };
+    // The three stations at once, each on a thread of its own (the error
+    // code is the thread's).
+    std::vector<std::thread> plays;
+    for (const Kind kind : {Kind{"aac", true}, Kind{"mp3", true}, Kind{"aac", false}})
+        plays.emplace_back(play, kind);
+    for (std::thread& thread : plays) thread.join();
 }
 
 TEST_F(Hls, AesEncryptedSegmentsAreDecryptedAndOtherSchemesRefused)
