@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "fake_server.h"
 #include "icecast_server.h"
 #include "test_sounds.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -72,6 +74,12 @@ public:
         }
         return bytes;
     }
+    // The bytes that have come and wait to be read.
+    int Unread() const
+    {
+        int bytes = 0;
+        return ioctl(fd_, FIONREAD, &bytes) == 0 ? bytes : -1;
+    }
     void Close()
     {
         if (fd_ >= 0) close(fd_);
@@ -89,17 +97,6 @@ std::string Get(std::string_view target, std::string_view extraLines = "")
 {
     return "GET " + std::string(target) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
            std::string(extraLines) + "\r\n";
-}
-
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = 2s)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 // A player's view of an ICY body: the audio with the blocks taken out, and
@@ -226,7 +223,7 @@ TEST(FakeServer, ResetsStallsAndEndlessStreamsEndWhenTheClientLeaves)
         EXPECT_EQ(server.OpenConnectionCount(), 1);
         EXPECT_EQ(server.HangingConnectionCount(), 1);
     }
-    EXPECT_TRUE(Eventually([&] { return server.OpenConnectionCount() == 0; }));
+    EXPECT_TRUE(kit::WaitUntil([&] { return server.OpenConnectionCount() == 0; }, 2s));
     EXPECT_EQ(server.HangingConnectionCount(), 0);
     {
         Client client(server.Port());
@@ -236,7 +233,7 @@ TEST(FakeServer, ResetsStallsAndEndlessStreamsEndWhenTheClientLeaves)
         EXPECT_EQ(bytes.find_first_not_of("ab"), std::string::npos);
         EXPECT_EQ(bytes.find("aa"), std::string::npos);
     }
-    EXPECT_TRUE(Eventually([&] { return server.OpenConnectionCount() == 0; }));
+    EXPECT_TRUE(kit::WaitUntil([&] { return server.OpenConnectionCount() == 0; }, 2s));
 }
 
 TEST(FakeServer, StopsPromptlyWithClientsStillConnected)
@@ -250,7 +247,18 @@ TEST(FakeServer, StopsPromptlyWithClientsStillConnected)
     hanging.Send(Get("/hang"));
     unread.Send(Get("/endless"));
     ASSERT_TRUE(server->WaitForRequests(2, 1s));
-    std::this_thread::sleep_for(300ms);  // let the unread socket's buffers fill
+    // The unread socket's buffers are full, and the server blocked in send,
+    // once what waits there stops growing (it comes every millisecond
+    // while there is room).
+    int last = -1, steady = 0;
+    ASSERT_TRUE(kit::WaitUntil(
+        [&] {
+            const int now = unread.Unread();
+            steady = now > 0 && now == last ? steady + 1 : 0;
+            last = now;
+            return steady == 3;
+        },
+        5s));
 
     const auto start = Clock::now();
     server.reset();
