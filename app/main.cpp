@@ -37,8 +37,9 @@ QIcon ApplicationIcon()
     return ProgramIcon();
 }
 
-// --help and --version are answered without a window; every other option
-// is Qt's. Returns the exit status when one was answered, else -1.
+// --help and --version are answered without a window; --verbose traces the
+// stations' starts on standard error; every other option is Qt's. Returns
+// the exit status when one was answered, else -1.
 int AnswerCommandLine(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -47,14 +48,16 @@ int AnswerCommandLine(int argc, char** argv)
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("usage: ondalux [Qt options]\n"
+            std::printf("usage: ondalux [--verbose] [Qt options]\n"
                         "       ondalux --help | --version\n"
                         "Ondalux plays internet radio stations; its window is in Russian.\n"
+                        "--verbose writes how each station's start goes on standard error.\n"
                         "Settings: Ondalux.ini in the current folder, or for an installed program\n"
                         "$XDG_CONFIG_HOME/ondalux/; listening logs beside the program, or in\n"
                         "$XDG_STATE_HOME/ondalux/logs/. See ondalux(1).\n");
             return 0;
         }
+        if (std::strcmp(argv[i], "--verbose") == 0) StreamTrace = stderr;
     }
     return -1;
 }

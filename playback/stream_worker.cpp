@@ -11,6 +11,7 @@ std::atomic<HSTREAM> CurrentStream{0};
 std::string StartedAddress;
 std::atomic<bool> WorkerBusy{false};
 std::atomic<HWND> MainWindowHandle{nullptr};
+std::atomic<std::FILE*> StreamTrace{nullptr};
 
 std::atomic<std::chrono::milliseconds> BufferWaitLimit{kBufferWaitLimit};
 
@@ -29,6 +30,16 @@ void Send(TStreamStatus code, LPARAM value)
 void SendText(TStreamStatus code, const std::string& text)
 {
     Send(code, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// One line to the trace, whole: lines of several threads never mix.
+void Trace(const std::string& text)
+{
+    std::FILE* file = StreamTrace.load();
+    if (file == nullptr) return;
+    const std::string line = TraceLine(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fflush(file);
 }
 
 // The buffer wait. Returns false when the stream turned out to have nothing
@@ -65,6 +76,14 @@ bool WaitForBuffer(HSTREAM stream)
 }
 
 }  // namespace
+
+std::string TraceLine(const std::string& text)
+{
+    std::string line = text;
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return line;
+}
 
 std::optional<std::string> StreamTitleOf(const char* metadata)
 {
@@ -110,26 +129,32 @@ void ReconnectSyncProc(HSYNC, DWORD channel, DWORD data, void*)
 {
     // A stream that is no longer current has nothing to show.
     if (channel != CurrentStream.load()) return;
+    Trace(data > 0 ? "reconnecting: try " + std::to_string(data) : std::string("sound is back"));
     SendMessageA(MainWindowHandle.load(), WM_STREAMRECONNECT, data, 0);
 }
 
 void ReadStreamTitle()
 {
     const auto title = StreamTitleOf(BASS_ChannelGetTags(CurrentStream.load(), BASS_TAG_META));
-    if (title) SendText(stSongTitle, *title);
+    if (!title) return;
+    Trace("title: " + *title);
+    SendText(stSongTitle, *title);
 }
 
 void StreamOpenWorker(std::string address)
 {
     BASS_StreamFree(CurrentStream.load());
     Send(stConnecting, 0);
+    Trace("connecting: " + address);
     CurrentStream = BASS_StreamCreateURL(address.c_str(), 0, BASS_STREAM_STATUS, &DownloadStatusProc, nullptr);
     const HSTREAM stream = CurrentStream.load();
     // A connection lost while the buffer fills is tried again too: the
     // window hears of it from the start.
     if (stream != 0) BASS_ChannelSetSync(stream, BASS_SYNC_RECONNECT, 0, &ReconnectSyncProc, nullptr);
     if (stream == 0) {
-        SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, BASS_ErrorGetCode(), 0);
+        const int why = BASS_ErrorGetCode();
+        Trace("failed: " + address + " (error " + std::to_string(why) + ")");
+        SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, why, 0);
         Send(stConnectFailed, 0);
     } else if (!WaitForBuffer(stream)) {
         // Connected, and then nothing came: as good as no connection. The
@@ -138,7 +163,9 @@ void StreamOpenWorker(std::string address)
         const int why = BASS_ErrorGetCode();
         BASS_StreamFree(stream);
         CurrentStream = 0;
-        SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, why != BASS_OK ? why : BASS_ERROR_NOTAUDIO, 0);
+        const int reported = why != BASS_OK ? why : BASS_ERROR_NOTAUDIO;
+        Trace("failed: " + address + " (error " + std::to_string(reported) + ")");
+        SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, reported, 0);
         Send(stConnectFailed, 0);
     } else {
         const char* tags = BASS_ChannelGetTags(stream, BASS_TAG_ICY);
@@ -146,7 +173,10 @@ void StreamOpenWorker(std::string address)
         for (const auto& [code, text] : HeaderMessages(tags)) SendText(code, text);
         ReadStreamTitle();
         BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &MetaSyncProc, nullptr);
-        BASS_ChannelPlay(stream, 0);
+        if (BASS_ChannelPlay(stream, 0))
+            Trace("playing: " + address);
+        else
+            Trace("failed: " + address + " (error " + std::to_string(BASS_ErrorGetCode()) + ")");
     }
     WorkerBusy = false;
 }

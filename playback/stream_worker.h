@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -50,6 +51,17 @@ extern std::atomic<HSTREAM> CurrentStream;
 extern std::atomic<bool> WorkerBusy;
 // Where the status messages go; set at start-up before the first worker.
 extern std::atomic<HWND> MainWindowHandle;
+
+// Where the course of each start is written, a line each, as it happens:
+// "connecting: ADDRESS", "playing: ADDRESS" once the sound starts,
+// "failed: ADDRESS (error N)", "title: TITLE", "reconnecting: try N" and
+// "sound is back". Nothing while it is null (the default); --verbose sets
+// standard error. Set before the first worker.
+extern std::atomic<std::FILE*> StreamTrace;
+
+// One trace line: text with every control character (a server's text may
+// hold any) shown as '?', so that the trace cannot steer a terminal.
+std::string TraceLine(const std::string& text);
 
 // However slowly the buffer rises, the open's wait for it ends this long
 // after it began, and the stream plays with what it has: 30 s. Tests of the

@@ -252,14 +252,23 @@ TEST(FailureReason, EveryErrorHasAShortTextAndASentence)
     EXPECT_EQ(FailureReason(BASS_ERROR_HTTP, "", 5).panel, Ansi("Ошибка сервера"));
 }
 
+// The status bar, and the trace --verbose writes, of one start that plays
+// and one that fails.
 TEST_F(ProgramTest, TheStatusBarFollowsASuccessfulAndAFailedStart)
 {
-    proxy.Route(StationAddresses[0], Station("Radio Jazz", {"StreamTitle='Miles Davis - So What';"}, " 128"));
+    std::FILE* trace = std::tmpfile();
+    ASSERT_NE(trace, nullptr);
+    StreamTrace = trace;
+    struct Restore {
+        ~Restore() { StreamTrace = nullptr; }
+    } restore;
+    // A title with a control character in it, as a hostile server may send.
+    proxy.Route(StationAddresses[0], Station("Radio Jazz", {"StreamTitle='Miles Davis - So\x1b[2JWhat';"}, " 128"));
     Start();
     ASSERT_TRUE(WorkerDone());
     EXPECT_EQ(Panel(0), "Radio Jazz");
     EXPECT_EQ(Panel(1), "bitrate:  128");  // the blank after the colon stays
-    EXPECT_EQ(CurrentTitle, "Miles Davis - So What");
+    EXPECT_EQ(CurrentTitle, "Miles Davis - So\x1b[2JWhat");
     EXPECT_EQ(NewStationFlag, 1);
     EXPECT_NE(CurrentStream.load(), 0u);
     EXPECT_EQ(window->windowTitle(), Shown(CaptionPrefix));
@@ -275,6 +284,16 @@ TEST_F(ProgramTest, TheStatusBarFollowsASuccessfulAndAFailedStart)
     EXPECT_EQ(NewStationFlag, 1);
     EXPECT_EQ(CurrentStream.load(), 0u);
     EXPECT_EQ(StationIndex, 0);  // a typed address does not move the index
+
+    StreamTrace = nullptr;
+    std::rewind(trace);
+    std::string written;
+    for (int c = std::fgetc(trace); c != EOF; c = std::fgetc(trace)) written += static_cast<char>(c);
+    std::fclose(trace);
+    const std::string played = StationAddresses[0];
+    EXPECT_EQ(written, "connecting: " + played + "\n" + "title: Miles Davis - So?[2JWhat\n" + "playing: " + played +
+                           "\n" + "connecting: http://nowhere.invalid/\n" + "failed: http://nowhere.invalid/ (error " +
+                           std::to_string(BASS_ERROR_HTTP) + ")\n");
 }
 
 TEST_F(ProgramTest, StatusTextsOneByOne)
