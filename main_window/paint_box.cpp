@@ -6,8 +6,9 @@
 #include <QRegion>
 #include <QWindow>
 #include <cstring>
+#include <memory>
 
-#include "screen_fence.h"
+#include "shared_pixels.h"
 
 PaintBox::PaintBox(int width, int height, QWidget* parent)
     : QWidget(parent), image_(width, height, QImage::Format_RGB32)
@@ -40,22 +41,42 @@ QImage* PlainImage(QPaintDevice* device, const QRegion& region)
     return plain ? image : nullptr;
 }
 
-// Whether image is the one the X server shows the window from; asked of
-// the system once for each image the store makes.
-bool Shared(const QImage& image)
-{
-    static const uchar* knownBits = nullptr;
-    static QSize knownSize;
-    static bool knownShared = false;
-    if (image.constBits() != knownBits || image.size() != knownSize) {
-        knownBits = image.constBits();
-        knownSize = image.size();
-        knownShared = screen::SharedWithServer(knownBits);
+// The pixels a window's boxes go to the X server in: made at the window's
+// first tick (and again when its size or native window changes), gone
+// with the window, and so before the toolkit's connection to the server.
+// One window at a time has them: the boxes of one window tick together.
+class WindowPixels : public QObject {
+public:
+    explicit WindowPixels(QWidget* top) : QObject(top), top_(top) {}
+    ~WindowPixels() override
+    {
+        if (current == this) current = nullptr;
     }
-    return knownShared;
-}
 
-screen::FlushFence fence;
+    static screen::SharedPixels* For(QWidget* top, QWindow* window)
+    {
+        if (current == nullptr || current->top_ != top) {
+            delete current;
+            current = new WindowPixels(top);
+        }
+        WindowPixels& held = *current;
+        if (held.size_ != top->size() || held.id_ != window->winId()) {
+            held.pixels_.reset();
+            held.size_ = top->size();
+            held.id_ = window->winId();
+            if (window->devicePixelRatio() == 1) held.pixels_ = screen::SharedPixels::Make(window, held.size_);
+        }
+        return held.pixels_.get();
+    }
+
+private:
+    static inline WindowPixels* current = nullptr;
+    QWidget* top_;
+    std::unique_ptr<screen::SharedPixels> pixels_;
+    QSize size_;
+    WId id_ = 0;
+};
+
 bool lastStraight = false;
 
 }  // namespace
@@ -64,51 +85,64 @@ bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
 {
     if (boxes.size() == 0) return false;
     QWidget* top = (*boxes.begin())->window();
-    QRegion region;
-    for (PaintBox* box : boxes)
-        if (!box->changed_.isEmpty()) region += box->changed_.translated(box->mapTo(top, QPoint()));
-    if (region.isEmpty()) return false;
-
-    // The backing store is where the screen is drawn from; a box that shows
-    // unscaled on a shown window is copied there, row by row. Pixels the X
-    // server shows straight from are written as they stand, once the server
-    // has copied the last flush (the fence); any other store is painted the
-    // toolkit's way, between beginPaint and endPaint.
-    QBackingStore* store = top->backingStore();
-    QWindow* window = top->windowHandle();
-    QImage* target = nullptr;
-    bool straight = false;
-    if (store != nullptr && window != nullptr && top->isVisible() && window->isExposed() &&
-        store->size() == top->size()) {
-        target = PlainImage(store->paintDevice(), region);
-        straight = target != nullptr && Shared(*target);
-        if (straight) {
-            fence.Pass();
-        } else {
-            store->beginPaint(region);
-            target = PlainImage(store->paintDevice(), region);
-            if (target == nullptr) store->endPaint();
-        }
+    bool changed = false;
+    QRegion region;  // what changed on the boxes that are shown
+    for (PaintBox* box : boxes) {
+        if (box->changed_.isEmpty()) continue;
+        changed = true;
+        if (box->isVisible()) region += box->changed_.translated(box->mapTo(top, QPoint()));
     }
-    lastStraight = straight;
+    if (!changed) return false;
+
+    // A box that shows unscaled on a shown window goes to the screen row by
+    // row: on an X server that can share memory with the program, into
+    // pixels of the program's own that the server copies from, once it has
+    // copied the last tick's; anywhere else into the window's backing
+    // store, between the toolkit's beginPaint and endPaint. Any other way,
+    // the toolkit repaints the boxes.
+    QWindow* window = top->windowHandle();
+    lastStraight = false;
+    if (region.isEmpty() || window == nullptr || !top->isVisible() || !window->isExposed()) {
+        CopyChanges(boxes, top, nullptr);
+        return true;
+    }
+    if (screen::SharedPixels* shared = WindowPixels::For(top, window);
+        shared != nullptr && shared->Image().rect().contains(region.boundingRect())) {
+        shared->WaitForServer();
+        CopyChanges(boxes, top, &shared->Image());
+        shared->Put(region);
+        lastStraight = true;
+        return true;
+    }
+    QBackingStore* store = top->backingStore();
+    QImage* target = nullptr;
+    if (store != nullptr && store->size() == top->size()) {
+        store->beginPaint(region);
+        target = PlainImage(store->paintDevice(), region);
+        if (target == nullptr) store->endPaint();
+    }
+    CopyChanges(boxes, top, target);
+    if (target == nullptr) return true;
+    store->endPaint();
+    store->flush(region, window, QPoint());
+    return true;
+}
+
+void PaintBox::CopyChanges(std::initializer_list<PaintBox*> boxes, QWidget* top, QImage* image)
+{
     for (PaintBox* box : boxes) {
         const QRect changed = box->changed_;
         box->changed_ = QRect();
         if (changed.isEmpty()) continue;
-        if (target == nullptr || !box->isVisible()) {
+        if (image == nullptr || !box->isVisible()) {
             box->update(changed);
             continue;
         }
         const QPoint at = box->mapTo(top, changed.topLeft());
         for (int y = 0; y < changed.height(); ++y)
-            std::memcpy(target->scanLine(at.y() + y) + 4 * at.x(), box->image_.constScanLine(changed.y() + y) +
+            std::memcpy(image->scanLine(at.y() + y) + 4 * at.x(), box->image_.constScanLine(changed.y() + y) +
                             4 * changed.x(), 4 * static_cast<std::size_t>(changed.width()));
     }
-    if (target == nullptr) return true;
-    if (!straight) store->endPaint();
-    store->flush(region, window, QPoint());
-    if (straight) fence.Mark();
-    return true;
 }
 
 bool PaintBox::LastShownStraight() { return lastStraight; }

@@ -1,13 +1,13 @@
 // A paint box: the place in its window where a visualiser's block copies
 // land. Its surface is an image of its own in the screen's pixel order, so
 // a copy is a row copy. After a tick's copies, ShowChanges puts what they
-// changed on the screen: straight into the window's backing store and out
-// in one flush for all the boxes, where the store holds plain 32-bit
-// pixels; where the X server shows the window from that very memory, it
-// skips the toolkit's round trip before each paint and waits on a fence
-// instead (screen_fence.h). Any other way, it asks the toolkit to repaint
-// those parts. A tick whose copies changed nothing copies and flushes
-// nothing. A repaint of the box (an exposed part, a grab) draws its image.
+// changed on the screen in one go for all the boxes: on an X server that
+// can share memory with the program, through pixels of the program's own
+// that the server copies from (shared_pixels.h); elsewhere straight into
+// the window's backing store, where it holds plain 32-bit pixels, and out
+// in one flush. Any other way, it asks the toolkit to repaint those parts.
+// A tick whose copies changed nothing copies and flushes nothing. A repaint
+// of the box (an exposed part, a grab) draws its image.
 #pragma once
 
 #include <QImage>
@@ -30,14 +30,19 @@ public:
     // After a tick's block copies onto boxes of one window. Returns whether
     // anything changed (and so went to the screen).
     static bool ShowChanges(std::initializer_list<PaintBox*> boxes);
-    // Whether the last ShowChanges wrote into pixels the X server shows the
-    // window from, without the toolkit's paint (and its round trip).
+    // Whether the last ShowChanges went to the X server through the
+    // program's own shared pixels, without the toolkit's paint and flush.
     static bool LastShownStraight();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Copies each box's changed rows into image, at the box's place in top,
+    // and forgets them; with no image, or for a box not shown, asks the
+    // toolkit to repaint them instead.
+    static void CopyChanges(std::initializer_list<PaintBox*> boxes, QWidget* top, QImage* image);
+
     QImage image_;
     TDrawSurface surface_;
     QRect changed_;  // what the copies changed since the last ShowChanges

@@ -109,6 +109,21 @@ TEST_F(X11Screen, AnUnchangedTickSendsNothing)
     EXPECT_EQ(OnServer(&window, {50, 50}), Rgb(0x00FF00));
 }
 
+TEST_F(X11Screen, AHiddenBoxLeavesItsPlaceToTheWindow)
+{
+    const QRgb background = OnServer(&window, {5, 5});
+    right->hide();
+    QApplication::processEvents();
+    Show(left, 0x0000FF);
+    Show(right, 0x00FF00);
+    ASSERT_TRUE(PaintBox::ShowChanges({left, right}));
+    QApplication::processEvents();
+    EXPECT_EQ(OnServer(&window, {50, 50}), Rgb(0x0000FF));
+    EXPECT_EQ(OnServer(&window, {200, 50}), background);
+    right->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return OnServer(&window, {200, 50}) == Rgb(0x00FF00); }, 5000));
+}
+
 TEST_F(X11Screen, AHiddenWindowIsLeftToTheToolkit)
 {
     Show(left, 0xFF0000);
