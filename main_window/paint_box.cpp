@@ -139,9 +139,10 @@ void PaintBox::CopyChanges(std::initializer_list<PaintBox*> boxes, QWidget* top,
             continue;
         }
         const QPoint at = box->mapTo(top, changed.topLeft());
-        for (int y = 0; y < changed.height(); ++y)
-            std::memcpy(image->scanLine(at.y() + y) + 4 * at.x(), box->image_.constScanLine(changed.y() + y) +
-                            4 * changed.x(), 4 * static_cast<std::size_t>(changed.width()));
+        uchar* to = image->bits() + at.y() * image->bytesPerLine() + 4 * at.x();
+        const uchar* from = box->image_.constScanLine(changed.y()) + 4 * changed.x();
+        for (int y = 0; y < changed.height(); ++y, to += image->bytesPerLine(), from += box->image_.bytesPerLine())
+            std::memcpy(to, from, 4 * static_cast<std::size_t>(changed.width()));
     }
 }
 

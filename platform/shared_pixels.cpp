@@ -126,22 +126,18 @@ SharedPixels::~SharedPixels()
     shmdt(memory_);
 }
 
-bool SharedPixels::WaitForServer()
+void SharedPixels::WaitForServer()
 {
-    if (!asked_) return false;
+    if (!asked_) return;
     asked_ = false;
     xcb_connection_t* connection = Connection();
-    if (connection == nullptr) return false;
+    if (connection == nullptr) return;
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
-    bool waited = false;
-    if (xcb_poll_for_reply(connection, sequence_, &reply, &error) == 0) {
-        waited = true;
+    if (xcb_poll_for_reply(connection, sequence_, &reply, &error) == 0)
         reply = xcb_wait_for_reply(connection, sequence_, &error);
-    }
     std::free(reply);
     std::free(error);
-    return waited;
 }
 
 void SharedPixels::Put(const QRegion& region)
@@ -165,7 +161,7 @@ void SharedPixels::Put(const QRegion& region)
 
 std::unique_ptr<SharedPixels> SharedPixels::Make(QWindow*, QSize) { return nullptr; }
 SharedPixels::~SharedPixels() = default;
-bool SharedPixels::WaitForServer() { return false; }
+void SharedPixels::WaitForServer() {}
 void SharedPixels::Put(const QRegion&) {}
 
 #endif

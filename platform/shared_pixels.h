@@ -34,9 +34,9 @@ public:
 
     // The pixels; write them only after WaitForServer.
     QImage& Image() { return image_; }
-    // Returns once the server has copied everything Put before. Returns
-    // whether it had to wait.
-    bool WaitForServer();
+    // Returns once the server has copied everything Put before (at once,
+    // as a rule).
+    void WaitForServer();
     // Puts region of the image on the window, at the same place, and asks
     // for the reply WaitForServer takes: one write to the server.
     void Put(const QRegion& region);

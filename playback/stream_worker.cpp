@@ -42,6 +42,11 @@ void Trace(const std::string& text)
     std::fflush(file);
 }
 
+void TraceFailure(const std::string& address, int error)
+{
+    Trace("failed: " + address + " (error " + std::to_string(error) + ")");
+}
+
 // The buffer wait. Returns false when the stream turned out to have nothing
 // to play (the connection ended or stood still with the buffer empty).
 bool WaitForBuffer(HSTREAM stream)
@@ -153,7 +158,7 @@ void StreamOpenWorker(std::string address)
     if (stream != 0) BASS_ChannelSetSync(stream, BASS_SYNC_RECONNECT, 0, &ReconnectSyncProc, nullptr);
     if (stream == 0) {
         const int why = BASS_ErrorGetCode();
-        Trace("failed: " + address + " (error " + std::to_string(why) + ")");
+        TraceFailure(address, why);
         SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, why, 0);
         Send(stConnectFailed, 0);
     } else if (!WaitForBuffer(stream)) {
@@ -164,7 +169,7 @@ void StreamOpenWorker(std::string address)
         BASS_StreamFree(stream);
         CurrentStream = 0;
         const int reported = why != BASS_OK ? why : BASS_ERROR_NOTAUDIO;
-        Trace("failed: " + address + " (error " + std::to_string(reported) + ")");
+        TraceFailure(address, reported);
         SendMessageA(MainWindowHandle.load(), WM_STREAMFAILURE, reported, 0);
         Send(stConnectFailed, 0);
     } else {
@@ -176,7 +181,7 @@ void StreamOpenWorker(std::string address)
         if (BASS_ChannelPlay(stream, 0))
             Trace("playing: " + address);
         else
-            Trace("failed: " + address + " (error " + std::to_string(BASS_ErrorGetCode()) + ")");
+            TraceFailure(address, BASS_ErrorGetCode());
     }
     WorkerBusy = false;
 }
