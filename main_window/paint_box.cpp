@@ -7,6 +7,7 @@
 #include <QWindow>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "shared_pixels.h"
 
@@ -79,6 +80,10 @@ private:
 
 bool lastStraight = false;
 
+// What changed on the boxes that are shown, in the window's coordinates:
+// made anew each tick, in the storage of the last.
+std::vector<screen::SharedPixels::Block> blocks;
+
 }  // namespace
 
 bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
@@ -86,34 +91,40 @@ bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
     if (boxes.size() == 0) return false;
     QWidget* top = (*boxes.begin())->window();
     bool changed = false;
-    QRegion region;  // what changed on the boxes that are shown
+    blocks.clear();
+    QRect bounds;  // of what changed on the boxes that are shown
     for (PaintBox* box : boxes) {
         if (box->changed_.isEmpty()) continue;
         changed = true;
-        if (box->isVisible()) region += box->changed_.translated(box->mapTo(top, QPoint()));
+        if (!box->isVisible()) continue;
+        const QRect at = box->changed_.translated(box->mapTo(top, QPoint()));
+        blocks.push_back({at, box->image_.constScanLine(box->changed_.y()) + 4 * box->changed_.x(),
+                          box->image_.bytesPerLine()});
+        bounds |= at;
     }
     if (!changed) return false;
 
     // A box that shows unscaled on a shown window goes to the screen row by
-    // row: on an X server that can share memory with the program, into
-    // pixels of the program's own that the server copies from, once it has
-    // copied the last tick's; anywhere else into the window's backing
-    // store, between the toolkit's beginPaint and endPaint. Any other way,
-    // the toolkit repaints the boxes.
+    // row: on an X server that can share memory with the program, through
+    // pixels of the program's own that the server copies from; anywhere
+    // else into the window's backing store, between the toolkit's
+    // beginPaint and endPaint. Any other way, the toolkit repaints the
+    // boxes.
     QWindow* window = top->windowHandle();
     lastStraight = false;
-    if (region.isEmpty() || window == nullptr || !top->isVisible() || !window->isExposed()) {
-        CopyChanges(boxes, top, nullptr);
+    if (bounds.isEmpty() || window == nullptr || !top->isVisible() || !window->isExposed()) {
+        LeaveChanges(boxes, false);
         return true;
     }
     if (screen::SharedPixels* shared = WindowPixels::For(top, window);
-        shared != nullptr && shared->Image().rect().contains(region.boundingRect())) {
-        shared->WaitForServer();
-        CopyChanges(boxes, top, &shared->Image());
-        shared->Put(region);
+        shared != nullptr && shared->Rect().contains(bounds)) {
+        shared->Put(blocks);
+        LeaveChanges(boxes, true);
         lastStraight = true;
         return true;
     }
+    QRegion region;
+    for (const auto& block : blocks) region += block.at;
     QBackingStore* store = top->backingStore();
     QImage* target = nullptr;
     if (store != nullptr && store->size() == top->size()) {
@@ -121,28 +132,27 @@ bool PaintBox::ShowChanges(std::initializer_list<PaintBox*> boxes)
         target = PlainImage(store->paintDevice(), region);
         if (target == nullptr) store->endPaint();
     }
-    CopyChanges(boxes, top, target);
-    if (target == nullptr) return true;
+    if (target == nullptr) {
+        LeaveChanges(boxes, false);
+        return true;
+    }
+    for (const auto& block : blocks) {
+        uchar* to = target->bits() + block.at.y() * target->bytesPerLine() + 4 * block.at.x();
+        const uchar* from = block.first;
+        for (int y = 0; y < block.at.height(); ++y, to += target->bytesPerLine(), from += block.stride)
+            std::memcpy(to, from, 4 * static_cast<std::size_t>(block.at.width()));
+    }
+    LeaveChanges(boxes, true);
     store->endPaint();
     store->flush(region, window, QPoint());
     return true;
 }
 
-void PaintBox::CopyChanges(std::initializer_list<PaintBox*> boxes, QWidget* top, QImage* image)
+void PaintBox::LeaveChanges(std::initializer_list<PaintBox*> boxes, bool shown)
 {
     for (PaintBox* box : boxes) {
-        const QRect changed = box->changed_;
+        if (!box->changed_.isEmpty() && (!shown || !box->isVisible())) box->update(box->changed_);
         box->changed_ = QRect();
-        if (changed.isEmpty()) continue;
-        if (image == nullptr || !box->isVisible()) {
-            box->update(changed);
-            continue;
-        }
-        const QPoint at = box->mapTo(top, changed.topLeft());
-        uchar* to = image->bits() + at.y() * image->bytesPerLine() + 4 * at.x();
-        const uchar* from = box->image_.constScanLine(changed.y()) + 4 * changed.x();
-        for (int y = 0; y < changed.height(); ++y, to += image->bytesPerLine(), from += box->image_.bytesPerLine())
-            std::memcpy(to, from, 4 * static_cast<std::size_t>(changed.width()));
     }
 }
 

@@ -38,10 +38,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // Copies each box's changed rows into image, at the box's place in top,
-    // and forgets them; with no image, or for a box not shown, asks the
-    // toolkit to repaint them instead.
-    static void CopyChanges(std::initializer_list<PaintBox*> boxes, QWidget* top, QImage* image);
+    // Forgets what the boxes' copies changed; for what did not go to the
+    // screen (none of it unless shown, and a hidden box's), asks the
+    // toolkit to repaint it instead.
+    static void LeaveChanges(std::initializer_list<PaintBox*> boxes, bool shown);
 
     QImage image_;
     TDrawSurface surface_;

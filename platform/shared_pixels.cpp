@@ -2,7 +2,9 @@
 
 #include <QGuiApplication>
 #include <QWindow>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #if QT_CONFIG(xcb) && defined(ONDALUX_HAVE_XCB)
 #include <QtGui/qguiapplication_platform.h>
@@ -19,6 +21,9 @@ namespace screen {
 #ifdef SHARED_PIXELS_XCB
 
 namespace {
+
+// Slots of the shared memory, and so writes to the server for each reply.
+constexpr unsigned kSlots = 4;
 
 xcb_connection_t* Connection()
 {
@@ -80,8 +85,10 @@ std::unique_ptr<SharedPixels> SharedPixels::Make(QWindow* window, QSize size)
     const int depth = PlainDepth(connection, drawable);
     if (depth == 0) return nullptr;
 
-    const std::size_t bytes = static_cast<std::size_t>(size.width()) * static_cast<std::size_t>(size.height()) * 4;
-    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    const std::size_t slotBytes = static_cast<std::size_t>(size.width()) * static_cast<std::size_t>(size.height()) * 4;
+    // The server finds a block by an offset of 32 bits.
+    if (slotBytes > UINT32_MAX / kSlots) return nullptr;
+    const int id = shmget(IPC_PRIVATE, slotBytes * kSlots, IPC_CREAT | 0600);
     if (id == -1) return nullptr;
     void* memory = shmat(id, nullptr, 0);
     if (memory == reinterpret_cast<void*>(-1)) {
@@ -100,15 +107,16 @@ std::unique_ptr<SharedPixels> SharedPixels::Make(QWindow* window, QSize size)
     }
 
     std::unique_ptr<SharedPixels> pixels(new SharedPixels);
+    pixels->connection_ = connection;
     pixels->memory_ = memory;
+    pixels->size_ = size;
+    pixels->slotBytes_ = slotBytes;
     pixels->segment_ = segment;
     pixels->window_ = drawable;
     pixels->depth_ = depth;
     pixels->gc_ = xcb_generate_id(connection);
     const std::uint32_t noExposures = 0;
     xcb_create_gc(connection, pixels->gc_, drawable, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
-    pixels->image_ = QImage(static_cast<uchar*>(memory), size.width(), size.height(), size.width() * 4,
-                            QImage::Format_RGB32);
     return pixels;
 }
 
@@ -122,47 +130,56 @@ SharedPixels::~SharedPixels()
         xcb_shm_detach(connection, segment_);
         xcb_flush(connection);
     }
-    image_ = QImage();
     shmdt(memory_);
 }
 
-void SharedPixels::WaitForServer()
+void SharedPixels::TakeReply()
 {
     if (!asked_) return;
     asked_ = false;
-    xcb_connection_t* connection = Connection();
-    if (connection == nullptr) return;
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
-    if (xcb_poll_for_reply(connection, sequence_, &reply, &error) == 0)
-        reply = xcb_wait_for_reply(connection, sequence_, &error);
+    if (xcb_poll_for_reply(connection_, sequence_, &reply, &error) == 0)
+        reply = xcb_wait_for_reply(connection_, sequence_, &error);
     std::free(reply);
     std::free(error);
 }
 
-void SharedPixels::Put(const QRegion& region)
+void SharedPixels::Put(std::span<const Block> blocks)
 {
-    xcb_connection_t* connection = Connection();
-    if (connection == nullptr) return;
-    const QRegion inside = region & image_.rect();
-    for (const QRect& part : inside)
-        xcb_shm_put_image(connection, window_, gc_, static_cast<std::uint16_t>(image_.width()),
-                          static_cast<std::uint16_t>(image_.height()), static_cast<std::uint16_t>(part.x()),
-                          static_cast<std::uint16_t>(part.y()), static_cast<std::uint16_t>(part.width()),
-                          static_cast<std::uint16_t>(part.height()), static_cast<std::int16_t>(part.x()),
-                          static_cast<std::int16_t>(part.y()), static_cast<std::uint8_t>(depth_),
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_, 0);
-    sequence_ = xcb_get_input_focus(connection).sequence;
-    asked_ = true;
-    xcb_flush(connection);
+    // The slot to fill was last put kSlots writes ago; the reply asked for
+    // since then (at most kSlots - 1 writes ago) covers that put.
+    TakeReply();
+    const std::size_t slotStart = slot_ * slotBytes_;
+    std::size_t used = 0;
+    for (const Block& block : blocks) {
+        const QRect at = block.at & Rect();
+        const auto rowBytes = static_cast<std::size_t>(at.width()) * 4;
+        if (at.isEmpty() || used + rowBytes * static_cast<std::size_t>(at.height()) > slotBytes_) continue;
+        const uchar* from = block.first + (at.y() - block.at.y()) * block.stride + 4 * (at.x() - block.at.x());
+        auto* to = static_cast<uchar*>(memory_) + slotStart + used;
+        for (int y = 0; y < at.height(); ++y, from += block.stride, to += rowBytes) std::memcpy(to, from, rowBytes);
+        const auto width = static_cast<std::uint16_t>(at.width()), height = static_cast<std::uint16_t>(at.height());
+        xcb_shm_put_image(connection_, window_, gc_, width, height, 0, 0, width, height,
+                          static_cast<std::int16_t>(at.x()), static_cast<std::int16_t>(at.y()),
+                          static_cast<std::uint8_t>(depth_), XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_,
+                          static_cast<std::uint32_t>(slotStart + used));
+        used += rowBytes * static_cast<std::size_t>(at.height());
+    }
+    if (slot_ == 0) {
+        sequence_ = xcb_get_input_focus(connection_).sequence;
+        asked_ = true;
+    }
+    slot_ = (slot_ + 1) % kSlots;
+    xcb_flush(connection_);
 }
 
 #else
 
 std::unique_ptr<SharedPixels> SharedPixels::Make(QWindow*, QSize) { return nullptr; }
 SharedPixels::~SharedPixels() = default;
-void SharedPixels::WaitForServer() {}
-void SharedPixels::Put(const QRegion&) {}
+void SharedPixels::TakeReply() {}
+void SharedPixels::Put(std::span<const Block>) {}
 
 #endif
 

@@ -97,6 +97,37 @@ TEST_F(X11Screen, EveryTicksPixelsReachTheServer)
     }
 }
 
+// A tick that changes a few rows in the middle of one box: only those go
+// out, and they land at their own place, whatever came before them.
+TEST_F(X11Screen, ChangedRowsLandAtTheirPlace)
+{
+    Show(left, 0x0000FF);
+    Show(right, 0x00FF00);
+    ASSERT_TRUE(PaintBox::ShowChanges({left, right}));
+    for (int tick = 0; tick < 12; ++tick) {
+        const int row = 20 + 5 * tick;
+        const TColor colour = tick % 2 == 0 ? 0xFFFFFF : 0x00FFFF;
+        TBitmap bitmap(right->width(), right->height());
+        bitmap.PenColor = 0x00FF00;
+        bitmap.BrushColor = 0x00FF00;
+        bitmap.Rectangle(0, 0, right->width(), right->height());
+        bitmap.PenColor = colour;
+        bitmap.MoveTo(30, row);
+        bitmap.LineTo(90, row);
+        BitBlt(right->Surface(), 0, 0, right->width(), right->height(), bitmap.Handle(), 0, 0, SRCCOPY);
+        ASSERT_TRUE(PaintBox::ShowChanges({left, right}));
+        if (SharedMemoryOff()) QApplication::processEvents();
+        ASSERT_EQ(OnServer(&window, {150 + 30, 20 + row}), Rgb(colour)) << "tick " << tick;
+        ASSERT_EQ(OnServer(&window, {150 + 89, 20 + row}), Rgb(colour)) << "tick " << tick;
+        ASSERT_EQ(OnServer(&window, {150 + 29, 20 + row}), Rgb(0x00FF00)) << "tick " << tick;
+        // The row drawn the tick before is plain again, the other box as it was.
+        if (tick > 0) {
+            ASSERT_EQ(OnServer(&window, {150 + 50, 20 + row - 5}), Rgb(0x00FF00)) << "tick " << tick;
+        }
+        ASSERT_EQ(OnServer(&window, {60, 60}), Rgb(0x0000FF)) << "tick " << tick;
+    }
+}
+
 TEST_F(X11Screen, AnUnchangedTickSendsNothing)
 {
     Show(left, 0x00FF00);
