@@ -520,11 +520,20 @@ GOAL_NAMES = {"cpu": "cpu_s", "rss": "max_rss_kib", "first": "first_sound_ms"}
 
 
 def goals_of(text):
-    """'cpu=1,rss=1' -> the goals with those two replaced."""
+    """'cpu=none,rss=1' -> the goals with those two replaced ('none': no goal)."""
     goals = dict(GOALS)
     for item in filter(None, (text or "").split(",")):
         name, _, value = item.partition("=")
-        goals[GOAL_NAMES[name.strip()]] = float(value)
+        goals[GOAL_NAMES[name.strip()]] = None if value.strip() == "none" else float(value)
+    return goals
+
+
+def peer_goals_of(text):
+    """'qmmp=1,vlc=0.8' -> {'qmmp': 1.0, 'vlc': 0.8}."""
+    goals = {}
+    for item in filter(None, (text or "").split(",")):
+        name, _, value = item.partition("=")
+        goals[name.strip()] = float(value)
     return goals
 
 
@@ -534,7 +543,7 @@ def cell(value, base, goal, fmt, ours):
         return [fmt.format(float("nan")).replace("nan", "-"), "-", ""]
     ratio = value / base if base else None
     text = [fmt.format(value), f"{ratio:.2f}" if ratio is not None else "-"]
-    if ours:
+    if ours and goal is not None:
         verdict = "" if ratio is None else ("met" if ratio <= goal else "MISSED")
         text.append(f"<={goal:.2f} {verdict}")
     else:
@@ -647,6 +656,16 @@ def cmd_table(args):
                           number(row["rss_mib"], "{:.1f}"), ratio(row["rss_mib"], base.get("rss_mib")),
                           number(row["first_ms"], "{:.0f}"), row["mount"]])
         print_table(table)
+        checks = []
+        for peer, goal in peer_goals_of(args.together_goals).items():
+            theirs = rows.get(peer, {})
+            if theirs.get("total_s") is None or theirs.get("mount", "").startswith("FAILED") or together is None:
+                checks.append(f"x {peer} - (no run of {peer} that played)")
+                continue
+            value = together / theirs["total_s"]
+            checks.append(f"x {peer} {value:.2f} <={goal:.2f} {'met' if value <= goal else 'MISSED'}")
+        if checks:
+            print(f"goals of {args.together_baseline}, own + X server: " + ", ".join(checks))
     else:
         table = [["player", "CPU s" + of_rounds, x_base, "goal", "peak RSS MiB", x_base, "goal",
                   first_head, x_base, "goal", "playing"]]
@@ -813,6 +832,8 @@ def main():
                        help="the players ran under an X server: show its CPU time too")
     table.add_argument("--together-baseline", default="ondalux",
                        help="the row that own + X server CPU is compared with")
+    table.add_argument("--together-goals",
+                       help="that row's goals against peers' own + X server CPU, e.g. qmmp=1,vlc=0.8")
     table.set_defaults(func=cmd_table)
     registry = commands.add_parser("audacious-registry")
     registry.add_argument("file")
