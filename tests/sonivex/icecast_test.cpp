@@ -42,7 +42,7 @@ TEST_F(Icecast, AnMp3StationPlaysWithItsNameAndTitles)
     ASSERT_TRUE(WaitUntil([&] { return icecast.BurstBytes("/jazz.mp3") >= 32000 * 3 / 4; },
                           std::chrono::seconds(15)));
 
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 2000);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 75);
     const auto start = std::chrono::steady_clock::now();
@@ -80,7 +80,7 @@ TEST_F(Icecast, AnOggStationAndAStationThatGoesOffTheAir)
 {
     kit::IcecastServer icecast;
     icecast.StartSource("/live.ogg", "vorbis", 440, 96);
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     const HSTREAM stream = Open(icecast.MountUrl("/live.ogg"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));

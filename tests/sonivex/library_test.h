@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -105,11 +106,20 @@ struct LibraryTest : testing::Test {
     }
     void TearDown() override { BASS_Free(); }
 
+    // A record for a stream's download callback. Freeing a stream never
+    // waits for its callback, so one that is running then finishes on its
+    // own: a record lives as long as the fixture, whose members go after
+    // TearDown's BASS_Free has waited for the library's threads.
+    DownloadRecord& NewRecord() { return records_.emplace_back(); }
+
     HSTREAM Open(const std::string& url, DownloadRecord* record = nullptr)
     {
         return BASS_StreamCreateURL(url.c_str(), 0, BASS_STREAM_STATUS,
                                     record ? &DownloadRecord::Proc : nullptr, record);
     }
+
+private:
+    std::deque<DownloadRecord> records_;
 };
 
 }  // namespace sonivex_test

@@ -109,7 +109,7 @@ TEST_F(StreamLife, AStalledServerCountsAsGoneAfterTheReadTimeout)
 {
     BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 1000);
     server.Route("/stall", Script().Send(LiveHead() + Mp3().substr(0, 20000)).Hang());
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     const HSTREAM stream = Open(server.Url("/stall"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
@@ -138,7 +138,7 @@ TEST_F(StreamLife, ADroppedConnectionEndsTheDownloadButKeepsItsAudio)
     for (const Script& drop :
          {Script().Send(LiveHead() + part).Close(), Script().Send(LiveHead() + part).Reset()}) {
         server.Route("/drop", drop);
-        DownloadRecord record;
+        DownloadRecord& record = NewRecord();
         const HSTREAM stream = Open(server.Url("/drop"), &record);
         ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
         ASSERT_TRUE(WaitUntil([&] { return Position(stream, BASS_FILEPOS_CONNECTED) == 0; },

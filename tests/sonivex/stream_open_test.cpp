@@ -15,8 +15,28 @@ const std::string& Mp3()
     return tone;
 }
 
+struct SyncRecord {
+    std::mutex lock;
+    std::vector<std::string> titles;
+    static void Proc(HSYNC, DWORD channel, DWORD, void* user)
+    {
+        auto* self = static_cast<SyncRecord*>(user);
+        const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
+        std::lock_guard guard(self->lock);
+        self->titles.emplace_back(meta ? meta : "(none)");
+    }
+    std::vector<std::string> Titles()
+    {
+        std::lock_guard guard(lock);
+        return titles;
+    }
+};
+
 struct StreamOpen : LibraryTest {
     kit::FakeServer server;
+    // Like the download records, out of reach of a sync still running
+    // when its stream is freed.
+    SyncRecord syncs;
 };
 
 TEST_F(StreamOpen, AnIcyAnswerGivesItsHeaderLinesExactlyAndNoHttpTags)
@@ -30,7 +50,7 @@ TEST_F(StreamOpen, AnIcyAnswerGivesItsHeaderLinesExactlyAndNoHttpTags)
                                             "icy-metaint:8192"};
     server.Route("/live", Script().Send(Script::IcyHead(lines) +
                                         kit::IcyInterleave(Mp3(), 8192, {"StreamTitle='First';"})));
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     const HSTREAM stream = Open(server.Url("/live"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     EXPECT_EQ(TagLines(BASS_ChannelGetTags(stream, BASS_TAG_ICY)), lines);
@@ -50,7 +70,7 @@ TEST_F(StreamOpen, AnHttpAnswerGivesItsStatusAndHeaderLines)
     const std::vector<std::string> lines = {"Content-Type: audio/mpeg", "icy-name:Radio Two",
                                             "icy-br:128", "Cache-Control: no-cache"};
     server.Route("/", Script().Send(Script::HttpHead(200, "OK", lines) + Mp3()));
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     const HSTREAM stream = Open(server.Url(), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     std::vector<std::string> expected = {"HTTP/1.0 200 OK"};
@@ -82,7 +102,7 @@ TEST_F(StreamOpen, MetadataIsRemovedExactlyAtEveryBoundary)
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         server.Route("/s", c.script);
-        DownloadRecord record;
+        DownloadRecord& record = NewRecord();
         const HSTREAM stream = Open(server.Url("/s"), &record);
         ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
         ASSERT_TRUE(WaitUntil([&] { return record.Ends() == 1; }, std::chrono::seconds(10)));
@@ -115,7 +135,7 @@ TEST_F(StreamOpen, MetadataInsideChunkedTransferIsRemovedAfterDechunking)
                                                  "Transfer-Encoding: chunked"},
                                                 "HTTP/1.1") +
                                chunked));
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     const HSTREAM stream = Open(server.Url("/c"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(WaitUntil([&] { return record.Ends() == 1; }, std::chrono::seconds(5)));
@@ -124,22 +144,6 @@ TEST_F(StreamOpen, MetadataInsideChunkedTransferIsRemovedAfterDechunking)
     BASS_StreamFree(stream);
 }
 
-struct SyncRecord {
-    std::mutex lock;
-    std::vector<std::string> titles;
-    static void Proc(HSYNC, DWORD channel, DWORD, void* user)
-    {
-        auto* self = static_cast<SyncRecord*>(user);
-        const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
-        std::lock_guard guard(self->lock);
-        self->titles.emplace_back(meta ? meta : "(none)");
-    }
-    std::vector<std::string> Titles()
-    {
-        std::lock_guard guard(lock);
-        return titles;
-    }
-};
 
 TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
 {
@@ -164,7 +168,6 @@ TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
             return meta != nullptr && std::string(meta) == "StreamTitle='A';";
         },
         std::chrono::seconds(2)));
-    SyncRecord syncs;
     ASSERT_NE(BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &SyncRecord::Proc, &syncs), 0u);
     // Later titles count as their sound is played. Syncs run in order, so
     // once the last title's has run, every earlier one has.
@@ -209,7 +212,7 @@ TEST_F(StreamOpen, PlaylistsAreFollowedToTheirFirstEntryThatPlays)
     server.Route("/inner.m3u", Script().Send(Script::HttpHead(200, "OK", {}) + "deep\n"));
     for (const char* path : {"/radio/list.pls", "/list.m3u", "/outer.pls"}) {
         SCOPED_TRACE(path);
-        DownloadRecord record;
+        DownloadRecord& record = NewRecord();
         const HSTREAM handle = Open(server.Url(path), &record);
         ASSERT_NE(handle, 0u) << BASS_ErrorGetCode();
         EXPECT_EQ(TagLines(BASS_ChannelGetTags(handle, BASS_TAG_ICY)).at(1), "icy-name:Found");
@@ -257,7 +260,7 @@ TEST_F(StreamOpen, RedirectsAreFollowedUpToTenTimes)
                          status, "Moved",
                          {"Location: " + (hop % 2 ? server.Url(next) : next), "icy-metaint: 16"})));
     }
-    DownloadRecord record;
+    DownloadRecord& record = NewRecord();
     const HSTREAM stream = Open(server.Url("/hop10"), &record);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     EXPECT_EQ(record.Statuses().size(), 11u);  // ten redirects and the stream
@@ -312,7 +315,7 @@ TEST_F(StreamOpen, EachWayToFailHasItsOwnCodeAndEndsQuickly)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
-        DownloadRecord record;
+        DownloadRecord& record = NewRecord();
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(Open(c.url, &record), 0u);
         EXPECT_EQ(BASS_ErrorGetCode(), c.error);

@@ -93,7 +93,7 @@ TEST_F(Tls, ASecureStationPlaysWhenItsCertificateIsTrusted)
     setenv("SONIVEX_CA_FILE", tls.Certificate().c_str(), 1);
     for (const std::string& url : {tls.Url("/tone.mp3"), plain.Url("/secure")}) {
         SCOPED_TRACE(url);
-        DownloadRecord record;
+        DownloadRecord& record = NewRecord();
         const HSTREAM stream = Open(url, &record);
         ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
         EXPECT_EQ(record.Statuses().back(), "HTTP/1.0 200 ok");
