@@ -13,23 +13,6 @@ struct Icecast : LibraryTest {
     }
 };
 
-struct Titles {
-    std::mutex lock;
-    std::vector<std::string> seen;
-    static void Proc(HSYNC, DWORD channel, DWORD, void* user)
-    {
-        auto* self = static_cast<Titles*>(user);
-        const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
-        std::lock_guard guard(self->lock);
-        self->seen.emplace_back(meta ? meta : "");
-    }
-    bool Saw(const std::string& text)
-    {
-        std::lock_guard guard(lock);
-        return std::find(seen.begin(), seen.end(), text) != seen.end();
-    }
-};
-
 TEST_F(Icecast, AnMp3StationPlaysWithItsNameAndTitles)
 {
     kit::IcecastServer icecast;
@@ -57,8 +40,8 @@ TEST_F(Icecast, AnMp3StationPlaysWithItsNameAndTitles)
     // 2 s at 128 kbps.
     EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END), 32000u);
 
-    Titles titles;
-    BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &Titles::Proc, &titles);
+    TitleRecord titles;
+    BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &TitleRecord::Proc, &titles);
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
     icecast.SetTitle("/jazz.mp3", "Miles Davis - So What");
     EXPECT_TRUE(WaitUntil([&] { return titles.Saw("StreamTitle='Miles Davis - So What';"); },

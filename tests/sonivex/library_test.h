@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -82,6 +83,31 @@ inline std::uint64_t FramesPlayed(HSTREAM handle)
     const std::shared_ptr<sonivex::Stream> stream = sonivex::Library::Instance().Find(handle);
     return stream && stream->Channel() ? stream->Channel()->framesOutput.load() : 0;
 }
+
+// The titles a stream's meta syncs found in its tags, in order ("(none)"
+// for a sync that found none).
+struct TitleRecord {
+    mutable std::mutex lock;
+    std::vector<std::string> titles;
+
+    static void Proc(HSYNC, DWORD channel, DWORD, void* user)
+    {
+        auto* self = static_cast<TitleRecord*>(user);
+        const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
+        std::lock_guard guard(self->lock);
+        self->titles.emplace_back(meta ? meta : "(none)");
+    }
+    std::vector<std::string> Titles() const
+    {
+        std::lock_guard guard(lock);
+        return titles;
+    }
+    bool Saw(const std::string& title) const
+    {
+        std::lock_guard guard(lock);
+        return std::find(titles.begin(), titles.end(), title) != titles.end();
+    }
+};
 
 inline double SecondsSince(std::chrono::steady_clock::time_point start)
 {

@@ -15,28 +15,11 @@ const std::string& Mp3()
     return tone;
 }
 
-struct SyncRecord {
-    std::mutex lock;
-    std::vector<std::string> titles;
-    static void Proc(HSYNC, DWORD channel, DWORD, void* user)
-    {
-        auto* self = static_cast<SyncRecord*>(user);
-        const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
-        std::lock_guard guard(self->lock);
-        self->titles.emplace_back(meta ? meta : "(none)");
-    }
-    std::vector<std::string> Titles()
-    {
-        std::lock_guard guard(lock);
-        return titles;
-    }
-};
-
 struct StreamOpen : LibraryTest {
     kit::FakeServer server;
     // Like the download records, out of reach of a sync still running
     // when its stream is freed.
-    SyncRecord syncs;
+    TitleRecord syncs;
 };
 
 TEST_F(StreamOpen, AnIcyAnswerGivesItsHeaderLinesExactlyAndNoHttpTags)
@@ -168,16 +151,11 @@ TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
             return meta != nullptr && std::string(meta) == "StreamTitle='A';";
         },
         std::chrono::seconds(2)));
-    ASSERT_NE(BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &SyncRecord::Proc, &syncs), 0u);
+    ASSERT_NE(BASS_ChannelSetSync(stream, BASS_SYNC_META, 0, &TitleRecord::Proc, &syncs), 0u);
     // Later titles count as their sound is played. Syncs run in order, so
     // once the last title's has run, every earlier one has.
     ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const std::vector<std::string> titles = syncs.Titles();
-            return std::find(titles.begin(), titles.end(), "StreamTitle='Last';") != titles.end();
-        },
-        std::chrono::seconds(5)));
+    ASSERT_TRUE(WaitUntil([&] { return syncs.Saw("StreamTitle='Last';"); }, std::chrono::seconds(5)));
     // The first title is already in the tags when the sync is set, but its
     // sound may not have been reached yet: then it comes once more, as the
     // first. Never twice.
@@ -185,7 +163,7 @@ TEST_F(StreamOpen, AMetaSyncFiresForEachNewTextOnly)
     if (!titles.empty() && titles.front() == "StreamTitle='A';") titles.erase(titles.begin());
     EXPECT_EQ(titles, (std::vector<std::string>{"StreamTitle='B';", "StreamTitle='C';", "StreamTitle='A';",
                                                 "StreamTitle='Last';"}));
-    EXPECT_EQ(BASS_ChannelSetSync(stream, 99, 0, &SyncRecord::Proc, &syncs), 0u);
+    EXPECT_EQ(BASS_ChannelSetSync(stream, 99, 0, &TitleRecord::Proc, &syncs), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
     BASS_StreamFree(stream);
 }
